@@ -1,0 +1,3 @@
+#pragma once
+
+void MX_GPIO_Init(void);

@@ -1,0 +1,19 @@
+# Flags as interface targets, linked by the targets that want them.
+
+add_library(gimbal_strict_warnings INTERFACE)
+target_compile_options(gimbal_strict_warnings INTERFACE
+    -Wall -Wextra -Werror -Wshadow -Wundef -Wcast-qual)
+
+# Firmware code generation, the same in both builds: no exceptions or RTTI, and
+# no fused multiply-add so the host computes the same float bits as the chip.
+add_library(gimbal_firmware_codegen INTERFACE)
+target_compile_options(gimbal_firmware_codegen INTERFACE
+    -ffp-contract=off -ffunction-sections -fdata-sections
+    $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-rtti>)
+
+add_library(gimbal_sanitizers INTERFACE)
+if(GIMBAL_SANITIZE)
+    target_compile_options(gimbal_sanitizers INTERFACE
+        -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
+    target_link_options(gimbal_sanitizers INTERFACE -fsanitize=address,undefined)
+endif()

@@ -1,0 +1,44 @@
+# Virtual board build: the firmware on the host, over platform/sim and sim/.
+
+find_package(Boost 1.74 REQUIRED COMPONENTS context)
+find_package(nlohmann_json 3 REQUIRED)
+find_package(CLI11 REQUIRED)
+find_package(GTest REQUIRED)
+
+add_library(gimbal_platform_api INTERFACE)
+target_include_directories(gimbal_platform_api INTERFACE
+    ${CMAKE_SOURCE_DIR}/platform/include
+    ${CMAKE_SOURCE_DIR}/platform/sim/include
+    ${CMAKE_SOURCE_DIR}/Core/Inc)
+
+# Firmware sources see the runtime library through the virtual board's
+# stand-in: standard output, the system calls and main are renamed so that
+# they cannot clash with the host's C library.
+add_library(gimbal_firmware_backend INTERFACE)
+target_compile_options(gimbal_firmware_backend INTERFACE
+    -include ${CMAKE_SOURCE_DIR}/platform/sim/include/gimbal_sim_firmware.h)
+target_link_libraries(gimbal_firmware_backend INTERFACE gimbal_sanitizers)
+
+# Not part of the sim image: the linker-script heap has no meaning in a host process.
+set(GIMBAL_SIM_EXCLUDED_SOURCES ${CMAKE_SOURCE_DIR}/Core/Src/sysmem.cpp)
+
+gimbal_declare_firmware()
+
+# Every object of every firmware layer, as the chip's image has them: the
+# handlers and callbacks are reached only by name (weakly) from the platform,
+# so archive members would never be pulled in.
+add_library(gimbal_firmware INTERFACE)
+foreach(layer IN LISTS GIMBAL_FIRMWARE_LAYERS)
+    get_target_property(layer_type ${layer} TYPE)
+    if(layer_type STREQUAL "STATIC_LIBRARY")
+        target_sources(gimbal_firmware INTERFACE $<TARGET_OBJECTS:${layer}>)
+        add_dependencies(gimbal_firmware ${layer})
+    endif()
+endforeach()
+target_link_libraries(gimbal_firmware INTERFACE gimbal_platform_api)
+
+add_subdirectory(sim)
+add_subdirectory(platform/sim)
+
+enable_testing()
+add_subdirectory(tests)

@@ -1,0 +1,5 @@
+// CAN port of the STM32F4 board.
+#pragma once
+
+/// Registers the CAN operation table with the interface layer; touches no hardware.
+void hal_can_init_all(void);

@@ -1,0 +1,169 @@
+// Core intrinsics, the core register blocks and the NVIC on the virtual board.
+#include <bit>
+
+#include "sim/board/board.hpp"
+#include "sim/core/costs.hpp"
+#include "stm32f4xx.h"
+
+namespace {
+
+sim::Cpu& cpu() { return sim::Board::get().cpu(); }
+
+// The cycle counter counts core cycles while trace is on and it is enabled.
+class CycleCounter final : public sim::RegisterBlock {
+public:
+    explicit CycleCounter(const CoreDebug_Type& debug) : debug_(debug) {}
+    uint32_t read(uint32_t offset, uint32_t& cell) override {
+        if (offset == offsetof(DWT_Type, CYCCNT) && running_) {
+            return static_cast<uint32_t>(cpu().cycles() - base_);
+        }
+        return cell;
+    }
+    void write(uint32_t offset, uint32_t& cell, uint32_t value) override {
+        const uint32_t now = read(offsetof(DWT_Type, CYCCNT), cell);
+        if (offset == offsetof(DWT_Type, CYCCNT)) {
+            cell = value;
+        } else {
+            if (offset == offsetof(DWT_Type, CTRL)) {
+                const bool was = running_;
+                cell = value;
+                running_ = (value & DWT_CTRL_CYCCNTENA_Msk) &&
+                           (debug_.DEMCR.raw & CoreDebug_DEMCR_TRCENA_Msk);
+                if (was && !running_) {
+                    counter_cell().raw = now;  // frozen where it stopped
+                }
+            } else {
+                cell = value;
+            }
+        }
+        if (running_) {
+            base_ = cpu().cycles() - counter_cell().raw;
+        }
+    }
+
+private:
+    gimbal_reg32_t& counter_cell();
+    const CoreDebug_Type& debug_;
+    bool running_ = false;
+    uint64_t base_ = 0;
+};
+
+struct CoreBlocks {
+    SCB_Type scb{};
+    DWT_Type dwt{};
+    CoreDebug_Type debug{};
+    CycleCounter counter{debug};
+    CoreBlocks() {
+        sim::Bus& bus = sim::Board::get().bus();
+        bus.attach(reinterpret_cast<uintptr_t>(&dwt), sizeof(dwt), &counter);
+    }
+};
+
+CoreBlocks& blocks() {
+    static CoreBlocks* b = new CoreBlocks();
+    return *b;
+}
+
+gimbal_reg32_t& CycleCounter::counter_cell() { return blocks().dwt.CYCCNT; }
+
+}  // namespace
+
+extern "C" {
+
+uint32_t gimbal_sim_reg_read(const void* reg) {
+    sim::Board& board = sim::Board::get();
+    board.cpu().consume(sim::cost::kRegisterAccess);
+    return board.bus().read(reg);
+}
+
+void gimbal_sim_reg_write(void* reg, uint32_t value) {
+    sim::Board& board = sim::Board::get();
+    board.cpu().consume(sim::cost::kRegisterAccess);
+    board.bus().write(reg, value);
+}
+
+SCB_Type* gimbal_sim_scb(void) { return &blocks().scb; }
+DWT_Type* gimbal_sim_dwt(void) { return &blocks().dwt; }
+CoreDebug_Type* gimbal_sim_coredebug(void) { return &blocks().debug; }
+
+void __enable_irq(void) {
+    cpu().consume(sim::cost::kIntrinsic);
+    cpu().set_primask(false);
+}
+
+void __disable_irq(void) {
+    cpu().set_primask(true);
+    cpu().consume(sim::cost::kIntrinsic);
+}
+
+uint32_t __get_PRIMASK(void) { return cpu().primask() ? 1U : 0U; }
+
+void __set_PRIMASK(uint32_t primask) { cpu().set_primask((primask & 1U) != 0); }
+
+uint32_t __get_IPSR(void) {
+    return cpu().in_handler() ? static_cast<uint32_t>(cpu().active_exception()) : 0U;
+}
+
+void __NOP(void) { cpu().consume(sim::cost::kIntrinsic); }
+void __DSB(void) { cpu().consume(sim::cost::kIntrinsic); }
+void __ISB(void) { cpu().consume(sim::cost::kIntrinsic); }
+void __DMB(void) { cpu().consume(sim::cost::kIntrinsic); }
+
+void __WFI(const char* where) { cpu().wait_for_interrupt(where); }
+
+uint32_t __RBIT(uint32_t value) {
+    uint32_t r = 0;
+    for (int i = 0; i < 32; i++) {
+        r |= ((value >> i) & 1U) << (31 - i);
+    }
+    return r;
+}
+
+uint8_t __CLZ(uint32_t value) { return static_cast<uint8_t>(std::countl_zero(value)); }
+
+void NVIC_SetPriorityGrouping(uint32_t PriorityGroup) {
+    cpu().consume(sim::cost::kRegisterAccess);
+    cpu().set_priority_grouping(PriorityGroup & 7U);
+}
+
+uint32_t NVIC_GetPriorityGrouping(void) { return cpu().priority_grouping(); }
+
+void NVIC_EnableIRQ(IRQn_Type IRQn) {
+    cpu().consume(sim::cost::kRegisterAccess);
+    if (IRQn >= 0) {
+        cpu().enable_irq(IRQn);
+    }
+}
+
+void NVIC_DisableIRQ(IRQn_Type IRQn) {
+    if (IRQn >= 0) {
+        cpu().disable_irq(IRQn);
+    }
+    cpu().consume(sim::cost::kRegisterAccess);
+}
+
+uint32_t NVIC_GetEnableIRQ(IRQn_Type IRQn) {
+    return IRQn >= 0 && cpu().irq_enabled(IRQn) ? 1U : 0U;
+}
+
+void NVIC_SetPendingIRQ(IRQn_Type IRQn) {
+    cpu().set_pending(IRQn);
+    cpu().consume(sim::cost::kRegisterAccess);
+}
+
+void NVIC_ClearPendingIRQ(IRQn_Type IRQn) {
+    cpu().clear_pending(IRQn);
+    cpu().consume(sim::cost::kRegisterAccess);
+}
+
+uint32_t NVIC_GetPendingIRQ(IRQn_Type IRQn) { return cpu().pending(IRQn) ? 1U : 0U; }
+
+void NVIC_SetPriority(IRQn_Type IRQn, uint32_t priority) {
+    cpu().consume(sim::cost::kRegisterAccess);
+    cpu().set_priority(IRQn, static_cast<uint8_t>(priority & 0xFU));
+}
+
+uint32_t NVIC_GetPriority(IRQn_Type IRQn) { return cpu().priority(IRQn); }
+
+void NVIC_SystemReset(void) { cpu().halt("NVIC_SystemReset"); }
+}

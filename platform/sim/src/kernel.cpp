@@ -1,0 +1,351 @@
+#include "kernel.hpp"
+
+#include <algorithm>
+#include <cstring>
+
+#include "FreeRTOS.h"
+#include "sim/board/board.hpp"
+#include "sim/core/costs.hpp"
+#include "sim/platform.hpp"
+
+namespace sim::rtos {
+
+namespace {
+constexpr int kSysTickIrq = -1;
+constexpr uint8_t kKernelInterruptLevel = configLIBRARY_LOWEST_INTERRUPT_PRIORITY;
+constexpr std::size_t kMaxNameChars = configMAX_TASK_NAME_LEN - 1;  // the kernel keeps 15
+
+std::size_t round_up(std::size_t n, std::size_t a) { return (n + a - 1) / a * a; }
+}  // namespace
+
+bool HeapModel::allocate(std::size_t bytes) {
+    if (bytes == 0) {
+        return false;
+    }
+    const std::size_t block = round_up(bytes + kBlockHeader, kAlignment);
+    if (used + block > capacity) {
+        return false;
+    }
+    used += block;
+    return true;
+}
+
+Kernel& Kernel::get() {
+    static Kernel* kernel = new Kernel();  // lives with the board, as long as the process
+    return *kernel;
+}
+
+Kernel::Kernel()
+    : cpu_(Board::get().cpu()), systick_([this](Picos at) {
+          cpu_.set_pending(kSysTickIrq);
+          cpu_.events().schedule(systick_, at + kPsPerS / configTICK_RATE_HZ);
+      }) {
+    // The heap's end marker takes one block header.
+    heap_.capacity = configTOTAL_HEAP_SIZE - HeapModel::kBlockHeader;
+    cpu_.set_scheduler(this);
+}
+
+osStatus_t Kernel::initialize() {
+    if (state_ != osKernelInactive) {
+        return osError;
+    }
+    state_ = osKernelReady;
+    return osOK;
+}
+
+osStatus_t Kernel::start() {
+    if (state_ != osKernelReady) {
+        return osError;
+    }
+    state_ = osKernelRunning;
+    // SysTick and PendSV at the lowest level; the tick runs from here on.
+    cpu_.set_vector(kSysTickIrq, &Kernel::systick_handler);
+    cpu_.set_priority(kSysTickIrq, kKernelInterruptLevel);
+    cpu_.set_priority(-2, kKernelInterruptLevel);
+    cpu_.enable_irq(kSysTickIrq);
+    cpu_.events().schedule(systick_, cpu_.now() + kPsPerS / configTICK_RATE_HZ);
+    cpu_.leave_startup();
+}
+
+void Kernel::systick_handler() {
+    Kernel& k = get();
+    k.cpu_.consume(cost::kKernelTick);
+    k.tick();
+}
+
+void Kernel::tick() {
+    ticks_++;
+    while (!delayed_.empty() && delayed_.begin()->first <= ticks_) {
+        const uint64_t seq = delayed_.begin()->second;
+        delayed_.erase(delayed_.begin());
+        Thread* t = delayed_threads_[seq];
+        delayed_threads_[seq] = nullptr;
+        if (t != nullptr && t->state == Thread::State::Blocked && t->timed) {
+            wake(t, osErrorTimeout);
+        }
+    }
+    if (current_ != nullptr && !ready_[current_->priority].empty()) {
+        slice_expired_ = true;
+    }
+}
+
+Thread* Kernel::create_thread(osThreadFunc_t func, void* argument, const osThreadAttr_t* attr) {
+    cpu_.consume(cost::kRtosCreate);
+    if (func == nullptr || cpu_.in_handler()) {
+        return nullptr;
+    }
+    uint32_t stack_bytes = configMINIMAL_STACK_SIZE * sizeof(StackType_t);
+    int priority = osPriorityNormal;
+    const char* name = nullptr;
+    if (attr != nullptr) {
+        name = attr->name;
+        if (attr->priority != osPriorityNone) {
+            priority = attr->priority;
+        }
+        if (attr->stack_size > 0) {
+            // Whole stack words, as the kernel counts them.
+            stack_bytes = attr->stack_size / sizeof(StackType_t) * sizeof(StackType_t);
+        }
+        if (attr->cb_mem != nullptr || attr->stack_mem != nullptr) {
+            return nullptr;  // caller-supplied memory is not offered on this board
+        }
+    }
+    if (priority < osPriorityIdle || priority >= kPriorities || stack_bytes == 0) {
+        return nullptr;
+    }
+    // Stack first, then the control block, as the kernel allocates them.
+    const std::size_t before = heap_.used;
+    if (!heap_.allocate(stack_bytes) || !heap_.allocate(HeapModel::kTaskControlBlock)) {
+        heap_.used = before;
+        return nullptr;
+    }
+    auto t = std::make_unique<Thread>();
+    t->name = name ? std::string(name).substr(0, kMaxNameChars) : std::string();
+    t->priority = priority;
+    t->stack_size = stack_bytes;
+    t->func = func;
+    t->argument = argument;
+    Thread* raw = t.get();
+    t->fiber = std::make_unique<Fiber>(
+        [this, raw] {
+            raw->func(raw->argument);
+            // A thread function must not return: the kernel stops the board.
+            raw->state = Thread::State::Terminated;
+            cpu_.set_primask(true);
+            cpu_.halt(("thread " + raw->name + " returned").c_str());
+        },
+        Cpu::kHostStackBytes);
+    threads_.push_back(std::move(t));
+    make_ready(raw);
+    if (state_ == osKernelRunning) {
+        cpu_.consume(cost::kRtosCall);  // a more urgent new thread runs at once
+    }
+    return raw;
+}
+
+MessageQueue* Kernel::create_queue(uint32_t count, uint32_t size) {
+    cpu_.consume(cost::kRtosCreate);
+    if (count == 0 || size == 0 || cpu_.in_handler() || Board::get().config().queue_create_fails) {
+        return nullptr;
+    }
+    const uint64_t storage = static_cast<uint64_t>(count) * size;
+    if (storage > heap_.capacity || !heap_.allocate(HeapModel::kQueueControlBlock + storage)) {
+        return nullptr;
+    }
+    auto q = std::make_unique<MessageQueue>();
+    q->capacity = count;
+    q->msg_size = size;
+    queues_.push_back(std::move(q));
+    return queues_.back().get();
+}
+
+void Kernel::make_ready(Thread* t) {
+    t->state = Thread::State::Ready;
+    ready_[t->priority].push_back(t);
+}
+
+int Kernel::top_ready_priority() const {
+    for (int p = kPriorities - 1; p >= 0; p--) {
+        if (!ready_[p].empty()) {
+            return p;
+        }
+    }
+    return -1;
+}
+
+Fiber* Kernel::pick_next() {
+    const int p = top_ready_priority();
+    if (p < 0) {
+        return nullptr;
+    }
+    Thread* t = ready_[p].front();
+    ready_[p].pop_front();
+    t->state = Thread::State::Running;
+    current_ = t;
+    slice_expired_ = false;
+    return t->fiber.get();
+}
+
+bool Kernel::should_yield(Fiber* running) {
+    const int top = top_ready_priority();
+    if (current_ == nullptr || current_->fiber.get() != running) {
+        return top >= 0;  // the idle loop gives way to any ready thread
+    }
+    return top > current_->priority || (slice_expired_ && top == current_->priority);
+}
+
+void Kernel::preempted(Fiber* running) {
+    if (current_ == nullptr || current_->fiber.get() != running) {
+        return;
+    }
+    Thread* t = current_;
+    current_ = nullptr;
+    t->state = Thread::State::Ready;
+    // A thread whose slice ran out goes behind its peers; one pre-empted by a
+    // more urgent thread resumes first at its level.
+    if (slice_expired_) {
+        ready_[t->priority].push_back(t);
+    } else {
+        ready_[t->priority].push_front(t);
+    }
+    slice_expired_ = false;
+}
+
+void Kernel::block_current(uint32_t timeout) {
+    Thread* t = current_;
+    t->state = Thread::State::Blocked;
+    t->timed = timeout != osWaitForever;
+    if (t->timed) {
+        t->wake_tick = ticks_ + timeout;
+        const uint64_t seq = delayed_threads_.size();
+        delayed_threads_.push_back(t);
+        delayed_.insert({t->wake_tick, seq});
+    }
+    current_ = nullptr;
+    cpu_.switch_out();
+}
+
+void Kernel::wake(Thread* t, osStatus_t result) {
+    if (t->queue != nullptr) {
+        remove_waiter(t->queue->getters, t);
+        remove_waiter(t->queue->putters, t);
+        t->queue = nullptr;
+    }
+    t->timed = false;
+    t->result = result;
+    make_ready(t);
+}
+
+void Kernel::enqueue_waiter(std::vector<Thread*>& list, Thread* t) {
+    auto pos = std::find_if(list.begin(), list.end(),
+                            [t](const Thread* w) { return w->priority < t->priority; });
+    list.insert(pos, t);
+}
+
+void Kernel::remove_waiter(std::vector<Thread*>& list, Thread* t) {
+    list.erase(std::remove(list.begin(), list.end(), t), list.end());
+}
+
+osStatus_t Kernel::delay(uint32_t ticks) {
+    cpu_.consume(cost::kRtosCall);
+    if (cpu_.in_handler()) {
+        return osErrorISR;
+    }
+    if (state_ != osKernelRunning || current_ == nullptr) {
+        return osError;
+    }
+    if (ticks == 0) {
+        yield();
+        return osOK;
+    }
+    block_current(ticks);
+    return osOK;
+}
+
+void Kernel::yield() {
+    if (current_ == nullptr) {
+        return;
+    }
+    if (!ready_[current_->priority].empty()) {
+        slice_expired_ = true;  // go behind the peers at this level
+        cpu_.consume(cost::kRtosCall);
+    }
+}
+
+osStatus_t Kernel::put(MessageQueue* q, const void* msg, uint32_t timeout) {
+    cpu_.consume(cost::kRtosCall);
+    const bool isr = cpu_.in_handler();
+    if (q == nullptr || msg == nullptr || (isr && timeout != 0)) {
+        return osErrorParameter;
+    }
+    if (!q->getters.empty()) {
+        // Straight into the buffer of the most urgent waiting reader.
+        Thread* reader = q->getters.front();
+        std::memcpy(reader->get_buffer, msg, q->msg_size);
+        wake(reader, osOK);
+        cpu_.consume(cost::kRtosCall);
+        return osOK;
+    }
+    if (q->messages.size() < q->capacity) {
+        const auto* bytes = static_cast<const uint8_t*>(msg);
+        q->messages.emplace_back(bytes, bytes + q->msg_size);
+        return osOK;
+    }
+    if (timeout == 0 || isr || current_ == nullptr) {
+        return osErrorResource;
+    }
+    Thread* self = current_;
+    self->queue = q;
+    self->put_buffer = msg;
+    enqueue_waiter(q->putters, self);
+    block_current(timeout);
+    return self->result;
+}
+
+osStatus_t Kernel::get(MessageQueue* q, void* msg, uint32_t timeout) {
+    cpu_.consume(cost::kRtosCall);
+    const bool isr = cpu_.in_handler();
+    if (q == nullptr || msg == nullptr || (isr && timeout != 0)) {
+        return osErrorParameter;
+    }
+    if (!q->messages.empty()) {
+        std::memcpy(msg, q->messages.front().data(), q->msg_size);
+        q->messages.pop_front();
+        if (!q->putters.empty()) {
+            // The freed slot goes to the most urgent waiting writer.
+            Thread* writer = q->putters.front();
+            const auto* bytes = static_cast<const uint8_t*>(writer->put_buffer);
+            q->messages.emplace_back(bytes, bytes + q->msg_size);
+            wake(writer, osOK);
+            cpu_.consume(cost::kRtosCall);
+        }
+        return osOK;
+    }
+    if (timeout == 0 || isr || current_ == nullptr) {
+        return osErrorResource;
+    }
+    Thread* self = current_;
+    self->queue = q;
+    self->get_buffer = msg;
+    enqueue_waiter(q->getters, self);
+    block_current(timeout);
+    return self->result;
+}
+
+}  // namespace sim::rtos
+
+namespace sim {
+
+std::vector<ThreadInfo> created_threads() {
+    std::vector<ThreadInfo> out;
+    for (const auto& t : rtos::Kernel::get().threads()) {
+        out.push_back(ThreadInfo{t->name, t->priority, t->stack_size});
+    }
+    return out;
+}
+
+std::size_t kernel_heap_used() { return rtos::Kernel::get().heap().used; }
+
+uint32_t kernel_ticks() { return rtos::Kernel::get().tick_count(); }
+
+}  // namespace sim

@@ -1,0 +1,118 @@
+// The RTOS kernel on the virtual board: fixed-priority preemptive scheduling
+// with time slicing, a 1 kHz tick, delays, message queues and heap accounting,
+// with the semantics the firmware relies on from the real kernel.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "cmsis_os2.h"
+#include "sim/core/cpu.hpp"
+
+namespace sim::rtos {
+
+struct MessageQueue;
+
+struct Thread {
+    enum class State { Ready, Running, Blocked, Terminated };
+
+    std::string name;
+    int priority = 0;
+    uint32_t stack_size = 0;
+    osThreadFunc_t func = nullptr;
+    void* argument = nullptr;
+    State state = State::Ready;
+    std::unique_ptr<Fiber> fiber;
+
+    // While blocked
+    uint64_t wake_tick = 0;
+    bool timed = false;
+    MessageQueue* queue = nullptr;
+    void* get_buffer = nullptr;
+    const void* put_buffer = nullptr;
+    osStatus_t result = osOK;
+};
+
+struct MessageQueue {
+    uint32_t capacity = 0;
+    uint32_t msg_size = 0;
+    std::deque<std::vector<uint8_t>> messages;
+    std::vector<Thread*> getters;  // waiting, most urgent first, FIFO among equals
+    std::vector<Thread*> putters;
+};
+
+/// Kernel heap use, modelled on the kernel's first-fit heap: each block
+/// carries an 8-byte header and is rounded up to 8 bytes.
+struct HeapModel {
+    static constexpr std::size_t kBlockHeader = 8;
+    static constexpr std::size_t kAlignment = 8;
+    // Control blocks as the kernel lays them out for this configuration on
+    // the Cortex-M4: the task control block holds the runtime library's
+    // per-thread state (1064 bytes), the queue control block its lists.
+    static constexpr std::size_t kTaskControlBlock = 1160;
+    static constexpr std::size_t kQueueControlBlock = 80;
+
+    std::size_t capacity = 0;
+    std::size_t used = 0;
+    bool allocate(std::size_t bytes);
+};
+
+class Kernel final : public Scheduler {
+public:
+    static constexpr int kPriorities = 56;
+
+    /// The kernel of this process's board (created on first use).
+    static Kernel& get();
+
+    osKernelState_t state() const { return state_; }
+    osStatus_t initialize();
+    osStatus_t start();
+
+    Thread* create_thread(osThreadFunc_t func, void* argument, const osThreadAttr_t* attr);
+    MessageQueue* create_queue(uint32_t count, uint32_t size);
+    osStatus_t delay(uint32_t ticks);
+    osStatus_t put(MessageQueue* q, const void* msg, uint32_t timeout);
+    osStatus_t get(MessageQueue* q, void* msg, uint32_t timeout);
+    void yield();
+
+    uint32_t tick_count() const { return static_cast<uint32_t>(ticks_); }
+    Thread* running() const { return current_; }
+    const std::vector<std::unique_ptr<Thread>>& threads() const { return threads_; }
+    const HeapModel& heap() const { return heap_; }
+
+    Fiber* pick_next() override;
+    bool should_yield(Fiber* running) override;
+    void preempted(Fiber* running) override;
+
+private:
+    Kernel();
+    static void systick_handler();
+    void tick();
+    void make_ready(Thread* t);
+    void block_current(uint32_t timeout);
+    void wake(Thread* t, osStatus_t result);
+    int top_ready_priority() const;
+    static void enqueue_waiter(std::vector<Thread*>& list, Thread* t);
+    static void remove_waiter(std::vector<Thread*>& list, Thread* t);
+
+    Cpu& cpu_;
+    osKernelState_t state_ = osKernelInactive;
+    std::vector<std::unique_ptr<Thread>> threads_;
+    std::vector<std::unique_ptr<MessageQueue>> queues_;
+    std::array<std::deque<Thread*>, kPriorities> ready_;
+    std::set<std::pair<uint64_t, uint64_t>> delayed_;  // (wake tick, sequence)
+    std::vector<Thread*> delayed_threads_;              // by sequence
+    Thread* current_ = nullptr;
+    uint64_t ticks_ = 0;
+    bool slice_expired_ = false;
+    HeapModel heap_;
+    FunctionEvent systick_;
+};
+
+}  // namespace sim::rtos

@@ -1,0 +1,55 @@
+// Reset on the virtual board: the vector table, then SystemInit and main, as
+// the chip's reset handler does. Data and zero-initialised memory are fresh
+// because every boot is a new process.
+#include "sim/board/board.hpp"
+#include "sim/platform.hpp"
+#include "stm32f4xx.h"
+
+// The firmware's main, renamed for the host (it has C++ linkage like any main).
+int gimbal_firmware_main(void) __attribute__((weak));
+
+extern "C" {
+void SystemInit(void) __attribute__((weak));
+
+#define GIMBAL_WEAK_HANDLER(name) void name(void) __attribute__((weak));
+GIMBAL_WEAK_HANDLER(NMI_Handler)
+GIMBAL_WEAK_HANDLER(HardFault_Handler)
+GIMBAL_WEAK_HANDLER(MemManage_Handler)
+GIMBAL_WEAK_HANDLER(BusFault_Handler)
+GIMBAL_WEAK_HANDLER(UsageFault_Handler)
+GIMBAL_WEAK_HANDLER(DebugMon_Handler)
+#define GIMBAL_IRQ(name, irqn) GIMBAL_WEAK_HANDLER(name)
+#include "vector_names.inc"
+#undef GIMBAL_IRQ
+}
+
+namespace sim {
+
+void install_vectors() {
+    Cpu& cpu = Board::get().cpu();
+    cpu.set_vector(NonMaskableInt_IRQn, NMI_Handler);
+    cpu.set_priority(NonMaskableInt_IRQn, 0);
+    cpu.set_vector(MemoryManagement_IRQn, MemManage_Handler);
+    cpu.set_vector(BusFault_IRQn, BusFault_Handler);
+    cpu.set_vector(UsageFault_IRQn, UsageFault_Handler);
+    cpu.set_vector(DebugMonitor_IRQn, DebugMon_Handler);
+    cpu.set_vector(-13, HardFault_Handler);
+#define GIMBAL_IRQ(name, irqn) cpu.set_vector(irqn, name);
+#include "vector_names.inc"
+#undef GIMBAL_IRQ
+}
+
+void firmware_reset() {
+    install_vectors();
+    if (SystemInit != nullptr) {
+        SystemInit();
+    }
+    if (gimbal_firmware_main != nullptr) {
+        gimbal_firmware_main();
+    }
+    // main returned: on the chip the reset handler then spins.
+    Board::get().cpu().set_primask(true);
+    Board::get().cpu().halt("Reset_Handler");
+}
+
+}  // namespace sim

@@ -1,0 +1,83 @@
+// gimbal-sim: boots the firmware on a fresh virtual board and runs it for a
+// scenario, echoing the console and writing the run's files.
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+
+#include "run.hpp"
+#include "scenario.hpp"
+
+namespace {
+constexpr int kUsageError = 2;
+}
+
+int main(int argc, char** argv) {
+    CLI::App app{"Run the gimbal firmware on the virtual board."};
+    std::string scenario_file;
+    std::optional<double> duration;
+    std::optional<uint64_t> seed;
+    std::string out_dir = "out";
+    bool quiet = false;
+    app.add_option("--scenario", scenario_file, "scenario file (JSON)");
+    app.add_option("--duration", duration, "virtual seconds to run (overrides the scenario)");
+    app.add_option("--seed", seed, "seed of the run's random choices (overrides the scenario)");
+    app.add_option("--out", out_dir, "folder for console.log and summary.json")
+        ->capture_default_str();
+    app.add_flag("--quiet", quiet, "do not echo the console to standard output");
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        app.exit(e);
+        return kUsageError;
+    }
+
+    sim::Scenario scenario;
+    try {
+        if (!scenario_file.empty()) {
+            scenario = sim::load_scenario_file(scenario_file);
+        }
+        if (duration) {
+            sim::check_duration(*duration, "--duration");
+            scenario.duration_s = *duration;
+        }
+        if (seed) {
+            scenario.seed = *seed;
+        }
+        if (std::filesystem::exists(out_dir) && !std::filesystem::is_directory(out_dir)) {
+            throw sim::ScenarioError("--out '" + out_dir + "' exists and is not a folder");
+        }
+    } catch (const sim::ScenarioError& e) {
+        std::cerr << "gimbal-sim: " << (scenario_file.empty() ? "" : scenario_file + ": ")
+                  << e.what() << "\n";
+        return kUsageError;
+    }
+
+    std::function<void(uint8_t)> echo;
+    if (!quiet) {
+        echo = [](uint8_t byte) {
+            std::fputc(byte, stdout);
+            if (byte == '\n') {
+                std::fflush(stdout);
+            }
+        };
+    }
+    const sim::RunResult result = sim::run_firmware(scenario, echo);
+    std::fflush(stdout);
+    try {
+        sim::write_outputs(out_dir, scenario, result);
+    } catch (const std::exception& e) {
+        std::cerr << "gimbal-sim: " << e.what() << "\n";
+        return 1;
+    }
+    if (!quiet) {
+        std::fprintf(stderr, "gimbal-sim: %.3f s of virtual time in %.3f s (%.0fx real time)%s\n",
+                     result.virtual_time_s, result.wall_time_s,
+                     result.wall_time_s > 0 ? result.virtual_time_s / result.wall_time_s : 0.0,
+                     result.halted ? (", board halted in " + result.halted->where).c_str() : "");
+    }
+    return 0;
+}

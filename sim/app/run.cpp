@@ -1,0 +1,85 @@
+#include "run.hpp"
+
+#include <chrono>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+
+#include "sim/board/board.hpp"
+
+namespace sim {
+
+RunResult run_firmware(const Scenario& scenario, std::function<void(uint8_t)> console_echo) {
+    BoardConfig config;
+    config.queue_create_fails = scenario.faults.queue_create_fails;
+    Board& board = Board::create(config);
+    board.set_console_echo(std::move(console_echo));
+
+    const auto wall_start = std::chrono::steady_clock::now();
+    board.power_on(firmware_reset);
+    const Picos end = static_cast<Picos>(std::llround(scenario.duration_s * 1e12));
+    board.run_until(end);
+    const auto wall_end = std::chrono::steady_clock::now();
+
+    RunResult r;
+    r.console = board.console_text();
+    r.virtual_time_s = to_seconds(board.cpu().now());
+    r.wall_time_s = std::chrono::duration<double>(wall_end - wall_start).count();
+    r.threads = created_threads();
+    r.kernel_heap_used_bytes = kernel_heap_used();
+    r.kernel_ticks = kernel_ticks();
+    if (const auto& halt = board.cpu().halted()) {
+        r.halted = RunResult::Halt{halt->where, to_seconds(halt->at)};
+    }
+    return r;
+}
+
+nlohmann::json summary_json(const Scenario& scenario, const RunResult& r) {
+    nlohmann::json threads = nlohmann::json::array();
+    for (const ThreadInfo& t : r.threads) {
+        threads.push_back({{"name", t.name}, {"priority", t.priority}, {"stack_size", t.stack_size}});
+    }
+    nlohmann::json halted = nullptr;
+    if (r.halted) {
+        halted = {{"where", r.halted->where}, {"virtual_time_s", r.halted->virtual_time_s}};
+    }
+    return {
+        {"virtual_time_s", r.virtual_time_s},
+        {"wall_time_s", r.wall_time_s},
+        {"speed_ratio", r.wall_time_s > 0 ? r.virtual_time_s / r.wall_time_s : 0.0},
+        {"threads", threads},
+        {"kernel_heap_used_bytes", r.kernel_heap_used_bytes},
+        {"kernel_heap_size_bytes", 32768},
+        {"kernel_ticks", r.kernel_ticks},
+        {"console_bytes", r.console.size()},
+        {"halted", halted},
+        {"scenario", to_json(scenario)},
+    };
+}
+
+namespace {
+
+void write_whole(const std::filesystem::path& path, const std::string& bytes) {
+    const std::filesystem::path tmp = path.string() + ".partial";
+    {
+        std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
+        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        out.flush();
+        if (!out) {
+            throw std::runtime_error("cannot write '" + tmp.string() + "'");
+        }
+    }
+    std::filesystem::rename(tmp, path);
+}
+
+}  // namespace
+
+void write_outputs(const std::string& dir, const Scenario& scenario, const RunResult& result) {
+    std::filesystem::create_directories(dir);
+    write_whole(std::filesystem::path(dir) / "console.log", result.console);
+    write_whole(std::filesystem::path(dir) / "summary.json",
+                summary_json(scenario, result).dump(2) + "\n");
+}
+
+}  // namespace sim

@@ -1,0 +1,41 @@
+// One run of the firmware on a fresh virtual board, and what it leaves behind.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "sim/platform.hpp"
+#include "scenario.hpp"
+
+namespace sim {
+
+struct RunResult {
+    std::string console;  // bytes USART1 sent
+    double virtual_time_s = 0;
+    double wall_time_s = 0;
+    std::vector<ThreadInfo> threads;
+    std::size_t kernel_heap_used_bytes = 0;
+    uint32_t kernel_ticks = 0;
+    struct Halt {
+        std::string where;
+        double virtual_time_s;
+    };
+    std::optional<Halt> halted;
+};
+
+/// Boots the firmware from reset on this process's board and runs it for the
+/// scenario's duration. Once per process.
+RunResult run_firmware(const Scenario& scenario, std::function<void(uint8_t)> console_echo = {});
+
+nlohmann::json summary_json(const Scenario& scenario, const RunResult& result);
+
+/// Writes console.log and summary.json into `dir` (created if missing); each
+/// file appears whole or not at all.
+void write_outputs(const std::string& dir, const Scenario& scenario, const RunResult& result);
+
+}  // namespace sim

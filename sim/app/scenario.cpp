@@ -1,0 +1,105 @@
+#include "scenario.hpp"
+
+#include <cmath>
+#include <fstream>
+#include <set>
+#include <sstream>
+
+namespace sim {
+
+namespace {
+
+using nlohmann::json;
+
+void refuse_unknown(const json& object, const std::set<std::string>& known,
+                    const std::string& prefix) {
+    for (const auto& [key, value] : object.items()) {
+        if (known.count(key) == 0) {
+            throw ScenarioError("unknown key '" + prefix + key + "'");
+        }
+    }
+}
+
+const char* type_name(const json& value) { return value.type_name(); }
+
+}  // namespace
+
+void check_duration(double seconds, const std::string& what) {
+    if (!std::isfinite(seconds) || seconds <= 0.0) {
+        throw ScenarioError(what + " must be a positive number of seconds");
+    }
+    if (seconds > kMaxDurationS) {
+        std::ostringstream msg;
+        msg << what << " must be at most " << kMaxDurationS << " seconds";
+        throw ScenarioError(msg.str());
+    }
+}
+
+Scenario parse_scenario(const std::string& json_text) {
+    json doc;
+    try {
+        doc = json::parse(json_text);
+    } catch (const json::parse_error& e) {
+        throw ScenarioError(std::string("not valid JSON: ") + e.what());
+    }
+    if (!doc.is_object()) {
+        throw ScenarioError(std::string("the scenario must be a JSON object, not ") +
+                            type_name(doc));
+    }
+    refuse_unknown(doc, {"duration_s", "seed", "faults"}, "");
+
+    Scenario s;
+    if (doc.contains("duration_s")) {
+        const json& v = doc["duration_s"];
+        if (!v.is_number()) {
+            throw ScenarioError(std::string("'duration_s' must be a number, not ") +
+                                type_name(v));
+        }
+        s.duration_s = v.get<double>();
+        check_duration(s.duration_s, "'duration_s'");
+    }
+    if (doc.contains("seed")) {
+        const json& v = doc["seed"];
+        if (!v.is_number_unsigned()) {
+            throw ScenarioError(std::string("'seed' must be a non-negative integer, not ") +
+                                (v.is_number() ? "a negative or fractional number" : type_name(v)));
+        }
+        s.seed = v.get<uint64_t>();
+    }
+    if (doc.contains("faults")) {
+        const json& faults = doc["faults"];
+        if (!faults.is_object()) {
+            throw ScenarioError(std::string("'faults' must be an object, not ") +
+                                type_name(faults));
+        }
+        refuse_unknown(faults, {"queue_create_fails"}, "faults.");
+        if (faults.contains("queue_create_fails")) {
+            const json& v = faults["queue_create_fails"];
+            if (!v.is_boolean()) {
+                throw ScenarioError(
+                    std::string("'faults.queue_create_fails' must be true or false, not ") +
+                    type_name(v));
+            }
+            s.faults.queue_create_fails = v.get<bool>();
+        }
+    }
+    return s;
+}
+
+Scenario load_scenario_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        throw ScenarioError("cannot read scenario file '" + path + "'");
+    }
+    std::ostringstream text;
+    text << in.rdbuf();
+    return parse_scenario(text.str());
+}
+
+nlohmann::json to_json(const Scenario& s) {
+    return {{"duration_s", s.duration_s},
+            {"seed", s.seed},
+            {"faults", {{"queue_create_fails", s.faults.queue_create_fails}}}};
+}
+
+}  // namespace sim

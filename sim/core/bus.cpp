@@ -1,0 +1,65 @@
+#include "bus.hpp"
+
+#include <sys/mman.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace sim {
+
+void Bus::map_peripheral_region() {
+    static bool mapped = false;
+    void* want = reinterpret_cast<void*>(kPeripheralBase);
+    if (!mapped) {
+        void* got = mmap(want, kPeripheralSize, PROT_READ | PROT_WRITE,
+                         MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE, -1, 0);
+        if (got != want) {
+            std::fprintf(stderr,
+                         "virtual board: cannot map the peripheral region at 0x%08lx in this "
+                         "process\n",
+                         static_cast<unsigned long>(kPeripheralBase));
+            std::abort();
+        }
+        mapped = true;
+    }
+    std::memset(want, 0, kPeripheralSize);
+}
+
+void Bus::attach(uintptr_t base, uintptr_t size, RegisterBlock* block) {
+    ranges_.push_back(Range{base, size, block});
+}
+
+const Bus::Range* Bus::find(uintptr_t address) const {
+    for (const Range& r : ranges_) {
+        if (address - r.base < r.size) {
+            return &r;
+        }
+    }
+    return nullptr;
+}
+
+uint32_t Bus::read(const void* reg) {
+    const uintptr_t address = reinterpret_cast<uintptr_t>(reg);
+    uint32_t& cell = *const_cast<uint32_t*>(static_cast<const uint32_t*>(reg));
+    const Range* r = find(address);
+    if (r == nullptr) {
+        return cell;
+    }
+    return r->block->clocked() ? r->block->read(static_cast<uint32_t>(address - r->base), cell) : 0;
+}
+
+void Bus::write(void* reg, uint32_t value) {
+    const uintptr_t address = reinterpret_cast<uintptr_t>(reg);
+    uint32_t& cell = *static_cast<uint32_t*>(reg);
+    const Range* r = find(address);
+    if (r == nullptr) {
+        cell = value;
+        return;
+    }
+    if (r->block->clocked()) {
+        r->block->write(static_cast<uint32_t>(address - r->base), cell, value);
+    }
+}
+
+}  // namespace sim

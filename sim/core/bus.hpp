@@ -1,0 +1,50 @@
+// The register bus: which model answers a register access. Peripheral blocks
+// sit at the chip's own addresses (a fixed mapping of the peripheral region
+// in this process), core blocks anywhere.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace sim {
+
+/// A block of 32-bit registers. The default behaviour is plain storage.
+class RegisterBlock {
+public:
+    virtual ~RegisterBlock() = default;
+    /// `cell` is the register's backing word; `offset` its byte offset in the block.
+    virtual uint32_t read(uint32_t offset, uint32_t& cell) {
+        (void)offset;
+        return cell;
+    }
+    virtual void write(uint32_t offset, uint32_t& cell, uint32_t value) {
+        (void)offset;
+        cell = value;
+    }
+    /// False while the block's clock is gated off: writes are lost, reads give 0.
+    virtual bool clocked() const { return true; }
+};
+
+class Bus {
+public:
+    static constexpr uintptr_t kPeripheralBase = 0x40000000;
+    static constexpr uintptr_t kPeripheralSize = 0x00080000;  // APB1, APB2, AHB1
+
+    /// Maps the peripheral region at its chip address (once per process) and clears it.
+    static void map_peripheral_region();
+
+    void attach(uintptr_t base, uintptr_t size, RegisterBlock* block);
+    uint32_t read(const void* reg);
+    void write(void* reg, uint32_t value);
+
+private:
+    struct Range {
+        uintptr_t base;
+        uintptr_t size;
+        RegisterBlock* block;
+    };
+    const Range* find(uintptr_t address) const;
+    std::vector<Range> ranges_;
+};
+
+}  // namespace sim

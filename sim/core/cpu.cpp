@@ -1,0 +1,218 @@
+#include "cpu.hpp"
+
+#include "costs.hpp"
+
+namespace sim {
+
+namespace {
+constexpr uint32_t kResetCoreHz = 16000000;  // internal oscillator
+}
+
+Cpu::Cpu() {
+    // Fixed-priority exceptions: NMI -2, HardFault -1, the rest default to 0.
+    priority_.fill(0);
+}
+
+uint32_t Cpu::core_hz() const {
+    const uint32_t hz = core_hz_source_ ? *core_hz_source_ : kResetCoreHz;
+    return hz != 0 ? hz : kResetCoreHz;
+}
+
+void Cpu::advance_cycles(uint64_t cycles) {
+    const uint64_t hz = core_hz();
+    const uint64_t total = cycles * kPsPerS + cycle_remainder_;
+    now_ += total / hz;
+    cycle_remainder_ = total % hz;
+    cycles_ += cycles;
+}
+
+void Cpu::advance_to(Picos to) {
+    if (to <= now_) {
+        return;
+    }
+    // Cycles the core spins or sleeps until `to`; the part-cycle already
+    // carried in the remainder counts towards the first of them.
+    const unsigned __int128 scaled = static_cast<unsigned __int128>(to - now_) * core_hz();
+    const unsigned __int128 due = scaled > cycle_remainder_ ? scaled - cycle_remainder_ : 0;
+    cycles_ += static_cast<uint64_t>(due / kPsPerS);
+    cycle_remainder_ = 0;
+    now_ = to;
+}
+
+void Cpu::consume(uint32_t cycles) {
+    advance_cycles(cycles);
+    poll();
+}
+
+void Cpu::poll() {
+    if (events_.next_time() <= now_) {
+        events_.run_due(now_);
+    }
+    dispatch_interrupts();
+    Fiber* self = Fiber::current();
+    if (self == nullptr) {
+        return;
+    }
+    if (halted_) {
+        Fiber::suspend();  // never resumed
+        return;
+    }
+    if (now_ >= run_end_) {
+        interrupted_ = self;
+        Fiber::suspend();
+        return;
+    }
+    if (handler_depth_ == 0 && scheduler_ != nullptr && self != startup_.get() &&
+        scheduler_->should_yield(self)) {
+        if (self != idle_.get()) {
+            scheduler_->preempted(self);
+        }
+        Fiber::suspend();
+    }
+}
+
+void Cpu::spin_until_next_event() {
+    const Picos next = events_.next_time();
+    advance_to(next < run_end_ ? next : run_end_);
+    poll();
+}
+
+void Cpu::wait_for_interrupt(const char* where) {
+    // Masked, or inside a handler: nothing will ever take this core out of
+    // its loop again. Otherwise sleep until the next event.
+    if (primask_ || handler_depth_ > 0) {
+        halt(where);
+        return;
+    }
+    consume(cost::kIntrinsic);
+    spin_until_next_event();
+}
+
+void Cpu::halt(const char* where) {
+    if (!halted_) {
+        halted_ = HaltInfo{where ? where : "?", now_};
+    }
+    if (Fiber::current() != nullptr) {
+        Fiber::suspend();
+    }
+}
+
+void Cpu::set_pending(int irqn) {
+    bool& p = pending_[index(irqn)];
+    if (!p) {
+        p = true;
+        pending_count_++;
+    }
+}
+
+void Cpu::clear_pending(int irqn) {
+    bool& p = pending_[index(irqn)];
+    if (p) {
+        p = false;
+        pending_count_--;
+    }
+}
+
+void Cpu::set_primask(bool masked) {
+    primask_ = masked;
+    if (!masked) {
+        dispatch_interrupts();
+    }
+}
+
+int Cpu::best_pending() const {
+    int best = -1;
+    int best_level = active_level_;
+    for (int v = 0; v < kVectors; v++) {
+        if (pending_[v] && enabled_[v] && priority_[v] < best_level) {
+            best = v;
+            best_level = priority_[v];
+        }
+    }
+    return best;
+}
+
+void Cpu::dispatch_interrupts() {
+    while (pending_count_ > 0 && !primask_ && !halted_) {
+        const int vector = best_pending();
+        if (vector < 0) {
+            return;
+        }
+        run_handler(vector);
+    }
+}
+
+void Cpu::run_handler(int vector) {
+    pending_[vector] = false;
+    pending_count_--;
+    const int saved_level = active_level_;
+    const int saved_exception = active_exception_;
+    active_level_ = priority_[vector];
+    active_exception_ = vector;
+    handler_depth_++;
+    advance_cycles(cost::kInterruptEntry);
+    if (Handler handler = vectors_[vector]) {
+        handler();
+    } else {
+        halt("Default_Handler");
+    }
+    advance_cycles(cost::kInterruptExit);
+    handler_depth_--;
+    active_level_ = saved_level;
+    active_exception_ = saved_exception;
+}
+
+void Cpu::power_on(std::function<void()> reset) {
+    startup_ = std::make_unique<Fiber>(std::move(reset), kHostStackBytes);
+    idle_ = std::make_unique<Fiber>([this] { idle_loop(); }, kHostStackBytes);
+}
+
+void Cpu::leave_startup() {
+    startup_done_ = true;
+    for (;;) {
+        Fiber::suspend();
+    }
+}
+
+void Cpu::switch_out() { Fiber::suspend(); }
+
+void Cpu::idle_loop() {
+    for (;;) {
+        spin_until_next_event();
+    }
+}
+
+void Cpu::run_until(Picos end) {
+    run_end_ = end;
+    while (!halted_ && now_ < end) {
+        Fiber* next = nullptr;
+        if (interrupted_ != nullptr) {
+            next = interrupted_;
+            interrupted_ = nullptr;
+        } else if (!startup_done_) {
+            next = startup_.get();
+        } else {
+            next = scheduler_ ? scheduler_->pick_next() : nullptr;
+            if (next == nullptr) {
+                next = idle_.get();
+            }
+        }
+        if (next == nullptr) {
+            break;
+        }
+        if (last_run_ != nullptr && next != last_run_ && next != idle_.get() && startup_done_) {
+            advance_cycles(cost::kContextSwitch);
+        }
+        last_run_ = next;
+        next->resume();
+    }
+    // A halted core runs nothing more, but the peripherals finish what they
+    // were doing (a byte in a shift register still leaves).
+    while (halted_ && now_ < end) {
+        const Picos next = events_.next_time();
+        advance_to(next < end ? next : end);
+        events_.run_due(now_);
+    }
+}
+
+}  // namespace sim

@@ -1,0 +1,139 @@
+// The Cortex-M4 core of the virtual board: virtual time and the cycle
+// counter, the NVIC, PRIMASK, exception entry into the firmware's handlers,
+// and the loop that hands the core to the start-up code, the RTOS threads or
+// the idle loop.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "events.hpp"
+#include "fiber.hpp"
+#include "time.hpp"
+
+namespace sim {
+
+/// What the RTOS offers the core: which fiber runs next and when the running
+/// one must give up the core. Implemented by the kernel stand-in.
+class Scheduler {
+public:
+    virtual ~Scheduler() = default;
+    /// The thread to run next (made current), or null when none is ready.
+    virtual Fiber* pick_next() = 0;
+    /// Asked at every platform call of `running`: true if it must leave the
+    /// core now (a higher-priority thread is ready, or its time slice ended).
+    virtual bool should_yield(Fiber* running) = 0;
+    /// `running` was switched out while still ready.
+    virtual void preempted(Fiber* running) = 0;
+};
+
+struct HaltInfo {
+    std::string where;
+    Picos at = 0;
+};
+
+class Cpu {
+public:
+    static constexpr int kFirstException = -16;  // IRQn of exception number 0
+    static constexpr int kVectors = 16 + 82;
+    using Handler = void (*)();
+
+    Cpu();
+
+    // ---- time ----
+    Picos now() const { return now_; }
+    uint64_t cycles() const { return cycles_; }
+    EventQueue& events() { return events_; }
+    /// Core clock in Hz; follows the firmware's SystemCoreClock.
+    uint32_t core_hz() const;
+    void set_core_hz_source(const uint32_t* system_core_clock) { core_hz_source_ = system_core_clock; }
+
+    /// A platform call: costs `cycles` core cycles, then lets events,
+    /// interrupts and the scheduler act.
+    void consume(uint32_t cycles);
+    /// A polling loop's wait: the core spins until the next event.
+    void spin_until_next_event();
+    /// __WFI: sleep until an interrupt; a core that can never be woken halts.
+    void wait_for_interrupt(const char* where);
+    /// The board stops for good (nothing the firmware can do changes that).
+    void halt(const char* where);
+
+    // ---- NVIC and PRIMASK ----
+    void set_vector(int irqn, Handler handler) { vectors_[index(irqn)] = handler; }
+    void enable_irq(int irqn) { enabled_[index(irqn)] = true; }
+    void disable_irq(int irqn) { enabled_[index(irqn)] = false; }
+    bool irq_enabled(int irqn) const { return enabled_[index(irqn)]; }
+    void set_pending(int irqn);
+    void clear_pending(int irqn);
+    bool pending(int irqn) const { return pending_[index(irqn)]; }
+    /// Priority as a 4-bit preemption level, 0 most urgent.
+    void set_priority(int irqn, uint8_t level) { priority_[index(irqn)] = level; }
+    uint8_t priority(int irqn) const { return priority_[index(irqn)]; }
+    void set_priority_grouping(uint32_t group) { priority_grouping_ = group; }
+    uint32_t priority_grouping() const { return priority_grouping_; }
+    void set_primask(bool masked);
+    bool primask() const { return primask_; }
+    bool in_handler() const { return handler_depth_ > 0; }
+    int active_exception() const { return active_exception_; }
+
+    // ---- who runs ----
+    void set_scheduler(Scheduler* scheduler) { scheduler_ = scheduler; }
+    /// Creates the start-up context that runs `reset` (the reset vector).
+    void power_on(std::function<void()> reset);
+    /// The start-up context hands the core to the RTOS for good.
+    [[noreturn]] void leave_startup();
+    /// The running thread blocks: give the core back to the board.
+    void switch_out();
+    /// Runs the board until virtual time `end` or a halt.
+    void run_until(Picos end);
+
+    const std::optional<HaltInfo>& halted() const { return halted_; }
+    bool on_fiber() const { return Fiber::current() != nullptr; }
+
+    /// Host stack of each firmware context: the firmware's 1 KiB stacks are
+    /// sized for the chip, the host and its sanitizers need far more.
+    static constexpr std::size_t kHostStackBytes = 512 * 1024;
+
+private:
+    static constexpr int index(int irqn) { return irqn - kFirstException; }
+    void advance(Picos to, uint64_t cycles);
+    void advance_cycles(uint64_t cycles);
+    void advance_to(Picos to);
+    void poll();
+    void dispatch_interrupts();
+    int best_pending() const;
+    void run_handler(int vector);
+    void idle_loop();
+
+    Picos now_ = 0;
+    uint64_t cycles_ = 0;
+    uint64_t cycle_remainder_ = 0;  // picosecond fraction carried between calls
+    const uint32_t* core_hz_source_ = nullptr;
+    EventQueue events_;
+
+    std::array<Handler, kVectors> vectors_{};
+    std::array<bool, kVectors> enabled_{};
+    std::array<bool, kVectors> pending_{};
+    std::array<uint8_t, kVectors> priority_{};
+    int pending_count_ = 0;
+    uint32_t priority_grouping_ = 0;
+    bool primask_ = false;
+    int handler_depth_ = 0;
+    int active_level_ = 256;  // current execution priority; 256 = thread mode
+    int active_exception_ = 0;
+
+    Scheduler* scheduler_ = nullptr;
+    std::unique_ptr<Fiber> startup_;
+    bool startup_done_ = false;
+    std::unique_ptr<Fiber> idle_;
+    Fiber* interrupted_ = nullptr;  // stopped mid-way by the end of a run; resumes first
+    Fiber* last_run_ = nullptr;
+    Picos run_end_ = 0;
+    std::optional<HaltInfo> halted_;
+};
+
+}  // namespace sim

@@ -1,0 +1,61 @@
+// Discrete events of the virtual board, fired in (time, order of scheduling).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <queue>
+#include <vector>
+
+#include "time.hpp"
+
+namespace sim {
+
+/// Something that happens at a moment of virtual time. Owned by whoever
+/// schedules it; re-scheduling an armed event moves it.
+class Event {
+public:
+    virtual ~Event() = default;
+    virtual void fire(Picos now) = 0;
+    bool armed() const { return armed_token_ != 0; }
+
+private:
+    friend class EventQueue;
+    uint64_t armed_token_ = 0;
+};
+
+/// An event that runs a function.
+class FunctionEvent final : public Event {
+public:
+    explicit FunctionEvent(std::function<void(Picos)> fn) : fn_(std::move(fn)) {}
+    void fire(Picos now) override { fn_(now); }
+
+private:
+    std::function<void(Picos)> fn_;
+};
+
+class EventQueue {
+public:
+    void schedule(Event& event, Picos when);
+    void cancel(Event& event) { event.armed_token_ = 0; }
+    /// Time of the earliest armed event, or kNever.
+    Picos next_time();
+    /// Fires, in order, every event due at or before `now`; events that firing
+    /// schedules at or before `now` fire too.
+    void run_due(Picos now);
+
+private:
+    struct Entry {
+        Picos when;
+        uint64_t token;
+        Event* event;
+        bool operator>(const Entry& other) const {
+            return when != other.when ? when > other.when : token > other.token;
+        }
+    };
+    void drop_stale();
+
+    std::priority_queue<Entry, std::vector<Entry>, std::greater<Entry>> heap_;
+    uint64_t next_token_ = 1;
+};
+
+}  // namespace sim

@@ -1,0 +1,27 @@
+// What the virtual board's platform layer offers the runner and the tests.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+/// The reset vector of the firmware on the virtual board.
+void firmware_reset();
+
+struct ThreadInfo {
+    std::string name;
+    int priority;
+    uint32_t stack_size;
+};
+
+/// Threads the firmware created, in creation order.
+std::vector<ThreadInfo> created_threads();
+/// Bytes of the kernel heap in use.
+std::size_t kernel_heap_used();
+/// Ticks since the kernel started.
+uint32_t kernel_ticks();
+
+}  // namespace sim
