@@ -21,6 +21,8 @@ struct ThreadInfo {
 std::vector<ThreadInfo> created_threads();
 /// Bytes of the kernel heap in use.
 std::size_t kernel_heap_used();
+/// Size of the kernel heap as configured.
+std::size_t kernel_heap_size();
 /// Ticks since the kernel started.
 uint32_t kernel_ticks();
 

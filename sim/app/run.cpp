@@ -47,10 +47,9 @@ nlohmann::json summary_json(const Scenario& scenario, const RunResult& r) {
     return {
         {"virtual_time_s", r.virtual_time_s},
         {"wall_time_s", r.wall_time_s},
-        {"speed_ratio", r.wall_time_s > 0 ? r.virtual_time_s / r.wall_time_s : 0.0},
         {"threads", threads},
         {"kernel_heap_used_bytes", r.kernel_heap_used_bytes},
-        {"kernel_heap_size_bytes", 32768},
+        {"kernel_heap_size_bytes", kernel_heap_size()},
         {"kernel_ticks", r.kernel_ticks},
         {"console_bytes", r.console.size()},
         {"halted", halted},

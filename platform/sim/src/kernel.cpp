@@ -346,6 +346,8 @@ std::vector<ThreadInfo> created_threads() {
 
 std::size_t kernel_heap_used() { return rtos::Kernel::get().heap().used; }
 
+std::size_t kernel_heap_size() { return configTOTAL_HEAP_SIZE; }
+
 uint32_t kernel_ticks() { return rtos::Kernel::get().tick_count(); }
 
 }  // namespace sim
