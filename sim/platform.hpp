@@ -10,6 +10,9 @@ namespace sim {
 
 /// The reset vector of the firmware on the virtual board.
 void firmware_reset();
+/// Points the core's vectors at the firmware's handlers, as firmware_reset
+/// does first: a test's own reset vector needs them before it enables one.
+void install_vectors();
 
 struct ThreadInfo {
     std::string name;

@@ -44,9 +44,13 @@ void can_pins(GPIO_TypeDef* port, uint32_t pins, uint8_t alternate) {
 
 }  // namespace
 
-void MX_CAN1_Init(void) { can_init(&hcan1, CAN1, DISABLE); }
+void MX_CAN1_Init(void) {
+    can_init(&hcan1, CAN1, DISABLE);
+}
 
-void MX_CAN2_Init(void) { can_init(&hcan2, CAN2, ENABLE); }
+void MX_CAN2_Init(void) {
+    can_init(&hcan2, CAN2, ENABLE);
+}
 
 extern "C" void HAL_CAN_MspInit(CAN_HandleTypeDef* canHandle) {
     if (canHandle->Instance == CAN1) {

@@ -38,7 +38,11 @@ void UsageFault_Handler(void) {
 
 void DebugMon_Handler(void) {}
 
-void TIM1_UP_TIM10_IRQHandler(void) { HAL_TIM_IRQHandler(&htim1); }
+void TIM1_UP_TIM10_IRQHandler(void) {
+    HAL_TIM_IRQHandler(&htim1);
+}
 
-void I2C2_EV_IRQHandler(void) { HAL_I2C_EV_IRQHandler(&hi2c2); }
+void I2C2_EV_IRQHandler(void) {
+    HAL_I2C_EV_IRQHandler(&hi2c2);
+}
 }

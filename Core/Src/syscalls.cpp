@@ -54,7 +54,9 @@ int _lseek(int file, int ptr, int dir) {
     return 0;
 }
 
-int _getpid(void) { return 1; }
+int _getpid(void) {
+    return 1;
+}
 
 int _kill(int pid, int sig) {
     (void)pid;

@@ -5,8 +5,8 @@
 
 extern "C" {
 
-extern uint8_t _end;             // end of zero-initialised data
-extern uint8_t _estack;          // top of SRAM
+extern uint8_t _end;              // end of zero-initialised data
+extern uint8_t _estack;           // top of SRAM
 extern uint32_t _Min_Stack_Size;  // reserved for the main stack (its address is the size)
 
 uint8_t* __sbrk_heap_end = nullptr;

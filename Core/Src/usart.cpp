@@ -32,9 +32,13 @@ void uart_pins(GPIO_TypeDef* port, uint32_t pins, uint8_t alternate) {
 
 }  // namespace
 
-void MX_USART1_UART_Init(void) { uart_init(&huart1, USART1); }
+void MX_USART1_UART_Init(void) {
+    uart_init(&huart1, USART1);
+}
 
-void MX_USART6_UART_Init(void) { uart_init(&huart6, USART6); }
+void MX_USART6_UART_Init(void) {
+    uart_init(&huart6, USART6);
+}
 
 extern "C" void HAL_UART_MspInit(UART_HandleTypeDef* uartHandle) {
     if (uartHandle->Instance == USART1) {

@@ -16,4 +16,3 @@
 typedef enum { RESET = 0U, SET = !RESET } FlagStatus, ITStatus;
 typedef enum { DISABLE = 0U, ENABLE = !DISABLE } FunctionalState;
 typedef enum { SUCCESS = 0U, ERROR = !SUCCESS } ErrorStatus;
-

@@ -103,12 +103,12 @@ void HAL_RCC_GetClockConfig(RCC_ClkInitTypeDef* RCC_ClkInitStruct, uint32_t* pFL
 
 // Clock gates: set the enable bit, then read it back so the write has taken
 // effect before the peripheral is touched.
-#define GIMBAL_RCC_GATE_ENABLE(REG, BIT)    \
-    do {                                    \
-        __IO uint32_t tmpreg = 0x00U;       \
-        SET_BIT(RCC->REG, BIT);             \
-        tmpreg = READ_BIT(RCC->REG, BIT);   \
-        UNUSED(tmpreg);                     \
+#define GIMBAL_RCC_GATE_ENABLE(REG, BIT)  \
+    do {                                  \
+        __IO uint32_t tmpreg = 0x00U;     \
+        SET_BIT(RCC->REG, BIT);           \
+        tmpreg = READ_BIT(RCC->REG, BIT); \
+        UNUSED(tmpreg);                   \
     } while (0U)
 #define GIMBAL_RCC_GATE_DISABLE(REG, BIT) (RCC->REG &= ~(BIT))
 
@@ -140,10 +140,10 @@ void HAL_RCC_GetClockConfig(RCC_ClkInitTypeDef* RCC_ClkInitStruct, uint32_t* pFL
 // Power controller: regulator voltage scaling.
 #define PWR_REGULATOR_VOLTAGE_SCALE1 PWR_CR_VOS
 #define PWR_REGULATOR_VOLTAGE_SCALE2 0x00000000U
-#define __HAL_PWR_VOLTAGESCALING_CONFIG(__REGULATOR__) \
-    do {                                               \
-        __IO uint32_t tmpreg = 0x00U;                  \
+#define __HAL_PWR_VOLTAGESCALING_CONFIG(__REGULATOR__)    \
+    do {                                                  \
+        __IO uint32_t tmpreg = 0x00U;                     \
         MODIFY_REG(PWR->CR, PWR_CR_VOS, (__REGULATOR__)); \
-        tmpreg = READ_BIT(PWR->CR, PWR_CR_VOS);        \
-        UNUSED(tmpreg);                                \
+        tmpreg = READ_BIT(PWR->CR, PWR_CR_VOS);           \
+        UNUSED(tmpreg);                                   \
     } while (0U)

@@ -2,6 +2,7 @@
 // scenario, echoing the console and writing the run's files.
 #include <CLI/CLI.hpp>
 
+#include <charconv>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -11,13 +12,25 @@
 
 namespace {
 constexpr int kUsageError = 2;
+
+// Decimal digits only: the option parser would wrap "-1" and saturate
+// numbers beyond 64 bits without a word.
+uint64_t parse_seed(const std::string& text) {
+    uint64_t value = 0;
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, value);
+    if (text.empty() || error != std::errc() || stop != end) {
+        throw sim::ScenarioError("--seed must be an integer from 0 to 2^64-1, not '" + text + "'");
+    }
+    return value;
 }
+}  // namespace
 
 int main(int argc, char** argv) {
     CLI::App app{"Run the gimbal firmware on the virtual board."};
     std::string scenario_file;
     std::optional<double> duration;
-    std::optional<uint64_t> seed;
+    std::optional<std::string> seed;
     std::string out_dir = "out";
     bool quiet = false;
     app.add_option("--scenario", scenario_file, "scenario file (JSON)");
@@ -31,28 +44,33 @@ int main(int argc, char** argv) {
     } catch (const CLI::CallForHelp& e) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
-        app.exit(e);
+        std::cerr << "gimbal-sim: " << e.what() << "\n"
+                  << "Run with --help for the options.\n";
         return kUsageError;
     }
 
     sim::Scenario scenario;
-    try {
-        if (!scenario_file.empty()) {
+    if (!scenario_file.empty()) {
+        try {
             scenario = sim::load_scenario_file(scenario_file);
+        } catch (const sim::ScenarioError& e) {
+            std::cerr << "gimbal-sim: " << scenario_file << ": " << e.what() << "\n";
+            return kUsageError;
         }
+    }
+    try {
         if (duration) {
             sim::check_duration(*duration, "--duration");
             scenario.duration_s = *duration;
         }
         if (seed) {
-            scenario.seed = *seed;
+            scenario.seed = parse_seed(*seed);
         }
         if (std::filesystem::exists(out_dir) && !std::filesystem::is_directory(out_dir)) {
             throw sim::ScenarioError("--out '" + out_dir + "' exists and is not a folder");
         }
     } catch (const sim::ScenarioError& e) {
-        std::cerr << "gimbal-sim: " << (scenario_file.empty() ? "" : scenario_file + ": ")
-                  << e.what() << "\n";
+        std::cerr << "gimbal-sim: " << e.what() << "\n";
         return kUsageError;
     }
 

@@ -38,7 +38,8 @@ RunResult run_firmware(const Scenario& scenario, std::function<void(uint8_t)> co
 nlohmann::json summary_json(const Scenario& scenario, const RunResult& r) {
     nlohmann::json threads = nlohmann::json::array();
     for (const ThreadInfo& t : r.threads) {
-        threads.push_back({{"name", t.name}, {"priority", t.priority}, {"stack_size", t.stack_size}});
+        threads.push_back(
+            {{"name", t.name}, {"priority", t.priority}, {"stack_size", t.stack_size}});
     }
     nlohmann::json halted = nullptr;
     if (r.halted) {

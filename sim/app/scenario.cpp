@@ -20,7 +20,9 @@ void refuse_unknown(const json& object, const std::set<std::string>& known,
     }
 }
 
-const char* type_name(const json& value) { return value.type_name(); }
+const char* type_name(const json& value) {
+    return value.type_name();
+}
 
 }  // namespace
 
@@ -39,7 +41,7 @@ Scenario parse_scenario(const std::string& json_text) {
     json doc;
     try {
         doc = json::parse(json_text);
-    } catch (const json::parse_error& e) {
+    } catch (const json::exception& e) {  // a number too large for a double is out_of_range
         throw ScenarioError(std::string("not valid JSON: ") + e.what());
     }
     if (!doc.is_object()) {
@@ -52,8 +54,7 @@ Scenario parse_scenario(const std::string& json_text) {
     if (doc.contains("duration_s")) {
         const json& v = doc["duration_s"];
         if (!v.is_number()) {
-            throw ScenarioError(std::string("'duration_s' must be a number, not ") +
-                                type_name(v));
+            throw ScenarioError(std::string("'duration_s' must be a number, not ") + type_name(v));
         }
         s.duration_s = v.get<double>();
         check_duration(s.duration_s, "'duration_s'");
@@ -61,8 +62,8 @@ Scenario parse_scenario(const std::string& json_text) {
     if (doc.contains("seed")) {
         const json& v = doc["seed"];
         if (!v.is_number_unsigned()) {
-            throw ScenarioError(std::string("'seed' must be a non-negative integer, not ") +
-                                (v.is_number() ? "a negative or fractional number" : type_name(v)));
+            throw ScenarioError(std::string("'seed' must be an integer from 0 to 2^64-1, not ") +
+                                (v.is_number() ? v.dump() : type_name(v)));
         }
         s.seed = v.get<uint64_t>();
     }

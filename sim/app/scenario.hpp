@@ -20,7 +20,7 @@ struct Scenario {
 
 /// A scenario that cannot be used; the message names the offending key.
 class ScenarioError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 

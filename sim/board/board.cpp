@@ -32,7 +32,9 @@ Board& Board::get() {
     return *g_board;
 }
 
-bool Board::exists() { return g_board != nullptr; }
+bool Board::exists() {
+    return g_board != nullptr;
+}
 
 Board::Board(const BoardConfig& config)
     : config_(config),

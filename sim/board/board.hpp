@@ -18,8 +18,8 @@ namespace sim {
 
 /// Board-level settings a scenario can change; faults are settings, not code.
 struct BoardConfig {
-    bool crystal_fitted = true;        // HSE crystal present
-    bool queue_create_fails = false;   // the kernel refuses every message queue
+    bool crystal_fitted = true;       // HSE crystal present
+    bool queue_create_fails = false;  // the kernel refuses every message queue
 };
 
 struct ConsoleByte {
@@ -28,7 +28,7 @@ struct ConsoleByte {
 };
 
 class Board {
-public:
+  public:
     /// Builds the board of this process. Exactly once per process.
     static Board& create(const BoardConfig& config);
     /// The board of this process; create() must have run.
@@ -51,7 +51,7 @@ public:
     /// Also echo console bytes as they leave (for a terminal watching the run).
     void set_console_echo(std::function<void(uint8_t)> echo) { echo_ = std::move(echo); }
 
-private:
+  private:
     explicit Board(const BoardConfig& config);
 
     BoardConfig config_;

@@ -10,7 +10,7 @@ namespace sim {
 
 /// A block of 32-bit registers. The default behaviour is plain storage.
 class RegisterBlock {
-public:
+  public:
     virtual ~RegisterBlock() = default;
     /// `cell` is the register's backing word; `offset` its byte offset in the block.
     virtual uint32_t read(uint32_t offset, uint32_t& cell) {
@@ -26,7 +26,7 @@ public:
 };
 
 class Bus {
-public:
+  public:
     static constexpr uintptr_t kPeripheralBase = 0x40000000;
     static constexpr uintptr_t kPeripheralSize = 0x00080000;  // APB1, APB2, AHB1
 
@@ -37,7 +37,7 @@ public:
     uint32_t read(const void* reg);
     void write(void* reg, uint32_t value);
 
-private:
+  private:
     struct Range {
         uintptr_t base;
         uintptr_t size;

@@ -12,18 +12,20 @@
 
 namespace sim::cost {
 
-inline constexpr uint32_t kRegisterAccess = 2;   // one peripheral or core register load/store
-inline constexpr uint32_t kIntrinsic = 1;        // __NOP, __DSB, __disable_irq, ...
-inline constexpr uint32_t kHalCall = 40;         // entry, argument checks and return of a HAL function
-inline constexpr uint32_t kHalPoll = 12;         // one turn of a HAL flag-polling loop
-inline constexpr uint32_t kHalInit = 400;        // a peripheral's HAL_*_Init, register set-up included
-inline constexpr uint32_t kHalClockSwitch = 2000;  // oscillator/PLL/bus-clock reconfiguration bookkeeping
-inline constexpr uint32_t kRtosCall = 120;        // a CMSIS-RTOS v2 call that does not switch threads
-inline constexpr uint32_t kRtosCreate = 900;      // creating a thread or a queue (heap walk, list set-up)
-inline constexpr uint32_t kContextSwitch = 150;   // PendSV: save one thread, restore another
-inline constexpr uint32_t kInterruptEntry = 12;   // exception entry (stacking), Cortex-M4
-inline constexpr uint32_t kInterruptExit = 10;    // exception return (unstacking)
-inline constexpr uint32_t kKernelTick = 80;       // SysTick handler with nothing to wake
-inline constexpr uint32_t kRuntimeChar = 6;       // the runtime library buffering one output character
+inline constexpr uint32_t kRegisterAccess = 2;  // one peripheral or core register load/store
+inline constexpr uint32_t kIntrinsic = 1;       // __NOP, __DSB, __disable_irq, ...
+inline constexpr uint32_t kHalCall = 40;   // entry, argument checks and return of a HAL function
+inline constexpr uint32_t kHalPoll = 12;   // one turn of a HAL flag-polling loop
+inline constexpr uint32_t kHalInit = 400;  // a peripheral's HAL_*_Init, register set-up included
+inline constexpr uint32_t kHalClockSwitch =
+    2000;                                   // oscillator/PLL/bus-clock reconfiguration bookkeeping
+inline constexpr uint32_t kRtosCall = 120;  // a CMSIS-RTOS v2 call that does not switch threads
+inline constexpr uint32_t kRtosCreate =
+    900;  // creating a thread or a queue (heap walk, list set-up)
+inline constexpr uint32_t kContextSwitch = 150;  // PendSV: save one thread, restore another
+inline constexpr uint32_t kInterruptEntry = 12;  // exception entry (stacking), Cortex-M4
+inline constexpr uint32_t kInterruptExit = 10;   // exception return (unstacking)
+inline constexpr uint32_t kKernelTick = 80;      // SysTick handler with nothing to wake
+inline constexpr uint32_t kRuntimeChar = 6;  // the runtime library buffering one output character
 
 }  // namespace sim::cost

@@ -174,7 +174,9 @@ void Cpu::leave_startup() {
     }
 }
 
-void Cpu::switch_out() { Fiber::suspend(); }
+void Cpu::switch_out() {
+    Fiber::suspend();
+}
 
 void Cpu::idle_loop() {
     for (;;) {

@@ -20,7 +20,7 @@ namespace sim {
 /// What the RTOS offers the core: which fiber runs next and when the running
 /// one must give up the core. Implemented by the kernel stand-in.
 class Scheduler {
-public:
+  public:
     virtual ~Scheduler() = default;
     /// The thread to run next (made current), or null when none is ready.
     virtual Fiber* pick_next() = 0;
@@ -37,7 +37,7 @@ struct HaltInfo {
 };
 
 class Cpu {
-public:
+  public:
     static constexpr int kFirstException = -16;  // IRQn of exception number 0
     static constexpr int kVectors = 16 + 82;
     using Handler = void (*)();
@@ -50,7 +50,9 @@ public:
     EventQueue& events() { return events_; }
     /// Core clock in Hz; follows the firmware's SystemCoreClock.
     uint32_t core_hz() const;
-    void set_core_hz_source(const uint32_t* system_core_clock) { core_hz_source_ = system_core_clock; }
+    void set_core_hz_source(const uint32_t* system_core_clock) {
+        core_hz_source_ = system_core_clock;
+    }
 
     /// A platform call: costs `cycles` core cycles, then lets events,
     /// interrupts and the scheduler act.
@@ -98,7 +100,7 @@ public:
     /// sized for the chip, the host and its sanitizers need far more.
     static constexpr std::size_t kHostStackBytes = 512 * 1024;
 
-private:
+  private:
     static constexpr int index(int irqn) { return irqn - kFirstException; }
     void advance(Picos to, uint64_t cycles);
     void advance_cycles(uint64_t cycles);

@@ -13,28 +13,28 @@ namespace sim {
 /// Something that happens at a moment of virtual time. Owned by whoever
 /// schedules it; re-scheduling an armed event moves it.
 class Event {
-public:
+  public:
     virtual ~Event() = default;
     virtual void fire(Picos now) = 0;
     bool armed() const { return armed_token_ != 0; }
 
-private:
+  private:
     friend class EventQueue;
     uint64_t armed_token_ = 0;
 };
 
 /// An event that runs a function.
 class FunctionEvent final : public Event {
-public:
+  public:
     explicit FunctionEvent(std::function<void(Picos)> fn) : fn_(std::move(fn)) {}
     void fire(Picos now) override { fn_(now); }
 
-private:
+  private:
     std::function<void(Picos)> fn_;
 };
 
 class EventQueue {
-public:
+  public:
     void schedule(Event& event, Picos when);
     void cancel(Event& event) { event.armed_token_ = 0; }
     /// Time of the earliest armed event, or kNever.
@@ -43,7 +43,7 @@ public:
     /// schedules at or before `now` fire too.
     void run_due(Picos now);
 
-private:
+  private:
     struct Entry {
         Picos when;
         uint64_t token;

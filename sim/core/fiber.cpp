@@ -79,7 +79,8 @@ struct Fiber::Impl {
     bool finished = false;
 };
 
-Fiber::Fiber(std::function<void()> body, std::size_t stack_bytes) : impl_(std::make_unique<Impl>()) {
+Fiber::Fiber(std::function<void()> body, std::size_t stack_bytes)
+    : impl_(std::make_unique<Impl>()) {
     impl_->body = std::move(body);
     Impl* impl = impl_.get();
     impl_->self = ctx::fiber(std::allocator_arg, RecordingStack{stack_bytes, &impl_->own},
@@ -123,8 +124,12 @@ void Fiber::suspend() {
     finish_switch(fake, nullptr);
 }
 
-Fiber* Fiber::current() { return g_current; }
+Fiber* Fiber::current() {
+    return g_current;
+}
 
-bool Fiber::finished() const { return impl_->finished; }
+bool Fiber::finished() const {
+    return impl_->finished;
+}
 
 }  // namespace sim

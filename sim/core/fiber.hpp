@@ -10,7 +10,7 @@
 namespace sim {
 
 class Fiber {
-public:
+  public:
     Fiber(std::function<void()> body, std::size_t stack_bytes);
     ~Fiber();
     Fiber(const Fiber&) = delete;
@@ -25,7 +25,7 @@ public:
 
     bool finished() const;
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

@@ -15,6 +15,8 @@ inline constexpr Picos kPsPerMs = 1000 * kPsPerUs;
 inline constexpr Picos kPsPerS = 1000 * kPsPerMs;
 inline constexpr Picos kNever = UINT64_MAX;
 
-inline constexpr double to_seconds(Picos t) { return static_cast<double>(t) / 1e12; }
+inline constexpr double to_seconds(Picos t) {
+    return static_cast<double>(t) / 1e12;
+}
 
 }  // namespace sim

@@ -136,8 +136,8 @@ void Tim1::clock_changed() {
         const Picos elapsed = now - period_start_;
         const Picos left_old = old_period > elapsed ? old_period - elapsed : 0;
         timer_hz_ = hz;
-        const Picos left_new = static_cast<Picos>(
-            static_cast<unsigned __int128>(left_old) * period() / (old_period ? old_period : 1));
+        const Picos left_new = static_cast<Picos>(static_cast<unsigned __int128>(left_old) *
+                                                  period() / (old_period ? old_period : 1));
         period_start_ = now + left_new - period();
         cpu_.events().schedule(update_event_, now + left_new);
     } else {

@@ -13,24 +13,24 @@ namespace sim {
 
 /// Storage registers that answer only while their clock gates are on.
 class GatedBlock : public RegisterBlock {
-public:
+  public:
     GatedBlock(const Rcc& rcc, uint32_t enr, uint32_t bit, uint32_t enr2 = 0, uint32_t bit2 = 0)
         : rcc_(rcc), enr_(enr), bit_(bit), enr2_(enr2), bit2_(bit2) {}
     bool clocked() const override {
         return rcc_.gate(enr_, bit_) && (bit2_ == 0 || rcc_.gate(enr2_, bit2_));
     }
 
-protected:
+  protected:
     const Rcc& rcc_;
 
-private:
+  private:
     uint32_t enr_, bit_, enr2_, bit2_;
 };
 
 /// USART transmitter: a data register in front of a shift register; each
 /// frame takes (start + data + stop bits) × BRR / PCLK.
 class Usart final : public GatedBlock {
-public:
+  public:
     using Sink = std::function<void(uint8_t byte, Picos done)>;
     static constexpr uint32_t SR = 0x00, DR = 0x04, BRR = 0x08, CR1 = 0x0C, CR2 = 0x10;
 
@@ -44,7 +44,7 @@ public:
     /// Time one frame takes with the current settings.
     Picos frame_time() const;
 
-private:
+  private:
     uint32_t& reg(uint32_t offset) const { return *reinterpret_cast<uint32_t*>(base_ + offset); }
     void start_shift(uint8_t byte);
     void shifted(Picos at);
@@ -63,7 +63,7 @@ private:
 /// TIM1 as a time base: counts the APB2 timer clock through PSC and ARR and
 /// raises the update interrupt.
 class Tim1 final : public GatedBlock {
-public:
+  public:
     static constexpr uintptr_t kBase = 0x40010000;
     static constexpr uint32_t CR1 = 0x00, DIER = 0x0C, SR = 0x10, EGR = 0x14, CNT = 0x24,
                               PSC = 0x28, ARR = 0x2C;
@@ -74,7 +74,7 @@ public:
     uint32_t read(uint32_t offset, uint32_t& cell) override;
     void write(uint32_t offset, uint32_t& cell, uint32_t value) override;
 
-private:
+  private:
     uint32_t& reg(uint32_t offset) const { return *reinterpret_cast<uint32_t*>(kBase + offset); }
     Picos period() const;
     void restart_period();
@@ -91,7 +91,7 @@ private:
 /// A GPIO port. Input levels: driven outputs read back what they drive;
 /// released open-drain lines and inputs follow their pull resistor.
 class GpioPort final : public GatedBlock {
-public:
+  public:
     static constexpr uint32_t MODER = 0x00, OTYPER = 0x04, PUPDR = 0x0C, IDR = 0x10, ODR = 0x14,
                               BSRR = 0x18;
 
@@ -102,7 +102,7 @@ public:
     /// Level of one pin as the outside world sees it.
     int level(int pin) const;
 
-private:
+  private:
     uint32_t& reg(uint32_t offset) const { return *reinterpret_cast<uint32_t*>(base_ + offset); }
     uintptr_t base_;
     int index_;
@@ -111,13 +111,13 @@ private:
 /// bxCAN controller, initialisation handshake only: requesting init or sleep
 /// mode is acknowledged at once.
 class CanController final : public GatedBlock {
-public:
+  public:
     static constexpr uint32_t MCR = 0x00, MSR = 0x04;
     CanController(const Rcc& rcc, uintptr_t base, uint32_t enr_bit);
     void reset();
     void write(uint32_t offset, uint32_t& cell, uint32_t value) override;
 
-private:
+  private:
     uint32_t& reg(uint32_t offset) const { return *reinterpret_cast<uint32_t*>(base_ + offset); }
     uintptr_t base_;
 };

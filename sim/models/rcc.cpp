@@ -5,7 +5,7 @@ namespace sim {
 namespace {
 constexpr uint32_t kHsiOn = 1u << 0, kHsiRdy = 1u << 1, kHseOn = 1u << 16, kHseRdy = 1u << 17,
                    kPllOn = 1u << 24, kPllRdy = 1u << 25;
-constexpr Picos kHseStartup = 2 * kPsPerMs;   // crystal start-up
+constexpr Picos kHseStartup = 2 * kPsPerMs;  // crystal start-up
 constexpr Picos kPllLock = 100 * kPsPerUs;
 constexpr uint32_t kAhbShift[16] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 2, 3, 4, 6, 7, 8, 9};
 constexpr uint32_t kApbShift[8] = {0, 0, 0, 0, 1, 2, 3, 4};
@@ -91,16 +91,22 @@ uint32_t Rcc::sysclk_hz() const {
     }
 }
 
-uint32_t Rcc::pclk1_hz() const { return hclk_hz_ >> kApbShift[(reg(CFGR) >> 10) & 0x7]; }
+uint32_t Rcc::pclk1_hz() const {
+    return hclk_hz_ >> kApbShift[(reg(CFGR) >> 10) & 0x7];
+}
 
-uint32_t Rcc::pclk2_hz() const { return hclk_hz_ >> kApbShift[(reg(CFGR) >> 13) & 0x7]; }
+uint32_t Rcc::pclk2_hz() const {
+    return hclk_hz_ >> kApbShift[(reg(CFGR) >> 13) & 0x7];
+}
 
 uint32_t Rcc::apb2_timer_hz() const {
     const bool divided = ((reg(CFGR) >> 13) & 0x7) >= 4;
     return divided ? 2 * pclk2_hz() : pclk2_hz();
 }
 
-bool Rcc::gate(uint32_t enr_offset, uint32_t bit) const { return (reg(enr_offset) & bit) != 0; }
+bool Rcc::gate(uint32_t enr_offset, uint32_t bit) const {
+    return (reg(enr_offset) & bit) != 0;
+}
 
 void Rcc::update() {
     const uint32_t hclk = sysclk_hz() >> kAhbShift[(reg(CFGR) >> 4) & 0xF];

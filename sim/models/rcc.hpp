@@ -11,7 +11,7 @@
 namespace sim {
 
 class Rcc final : public RegisterBlock {
-public:
+  public:
     static constexpr uintptr_t kBase = 0x40023800;
     static constexpr uint32_t kHsiHz = 16000000;
     static constexpr uint32_t kHseHz = 8000000;  // the board's crystal
@@ -37,7 +37,7 @@ public:
     /// Called after any change of the clock tree.
     void on_change(std::function<void()> listener) { listeners_.push_back(std::move(listener)); }
 
-private:
+  private:
     uint32_t& reg(uint32_t offset) const;
     void update();
 

@@ -8,9 +8,9 @@
 namespace sim::testing {
 
 struct ChildResult {
-    bool ok = false;        // the child ran to the end and exited 0
-    std::string payload;    // what the body returned
-    std::string failure;    // how the child ended, when not ok
+    bool ok = false;      // the child ran to the end and exited 0
+    std::string payload;  // what the body returned
+    std::string failure;  // how the child ended, when not ok
 };
 
 /// Forks; the child runs `body` and sends back the string it returns.

@@ -23,12 +23,24 @@ int g_queue_storage;
 
 // ---- stand-ins ----
 
-void hal_i2c_init_all(void) { g_calls.push_back("hal_i2c_init_all"); }
-void hal_led_init_all(void) { g_calls.push_back("hal_led_init_all"); }
-void hal_can_init_all(void) { g_calls.push_back("hal_can_init_all"); }
-void hal_gpio_init_all(void) { g_calls.push_back("hal_gpio_init_all"); }
-void hal_soft_i2c_init_all(void) { g_calls.push_back("hal_soft_i2c_init_all"); }
-void hal_uart_init_all(void) { g_calls.push_back("hal_uart_init_all"); }
+void hal_i2c_init_all(void) {
+    g_calls.push_back("hal_i2c_init_all");
+}
+void hal_led_init_all(void) {
+    g_calls.push_back("hal_led_init_all");
+}
+void hal_can_init_all(void) {
+    g_calls.push_back("hal_can_init_all");
+}
+void hal_gpio_init_all(void) {
+    g_calls.push_back("hal_gpio_init_all");
+}
+void hal_soft_i2c_init_all(void) {
+    g_calls.push_back("hal_soft_i2c_init_all");
+}
+void hal_uart_init_all(void) {
+    g_calls.push_back("hal_uart_init_all");
+}
 
 int led_init(led_t* led, int id) {
     led->id = id;
@@ -60,20 +72,35 @@ void vTaskDelay(const TickType_t ticks) {
     g_calls.push_back("vTaskDelay " + std::to_string(ticks));
 }
 // The thread bodies in the same library are not under test.
-osStatus_t osMessageQueueGet(osMessageQueueId_t, void*, uint8_t*, uint32_t) { return osError; }
-osStatus_t osDelay(uint32_t) { return osOK; }
+osStatus_t osMessageQueueGet(osMessageQueueId_t, void*, uint8_t*, uint32_t) {
+    return osError;
+}
+osStatus_t osDelay(uint32_t) {
+    return osOK;
+}
 }
 
 namespace {
 
 const std::vector<std::string> kSetUp = {
-    "hal_i2c_init_all", "hal_led_init_all", "hal_can_init_all", "hal_gpio_init_all",
-    "hal_soft_i2c_init_all", "hal_uart_init_all", "led_init 0", "led_init 1", "led_init 2",
-    "led_on 0", "led_on 1", "led_on 2", "led_off 0", "osMessageQueueNew 4 36 default",
+    "hal_i2c_init_all",
+    "hal_led_init_all",
+    "hal_can_init_all",
+    "hal_gpio_init_all",
+    "hal_soft_i2c_init_all",
+    "hal_uart_init_all",
+    "led_init 0",
+    "led_init 1",
+    "led_init 2",
+    "led_on 0",
+    "led_on 1",
+    "led_on 2",
+    "led_off 0",
+    "osMessageQueueNew 4 36 default",
 };
 
 class AppInit : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         g_calls.clear();
         g_queue_fails = false;

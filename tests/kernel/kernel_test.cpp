@@ -25,15 +25,16 @@ using Body = std::function<void()>;
 json g_trace = json::array();
 std::deque<Body> g_bodies;
 
-double now_us() { return static_cast<double>(sim::Board::get().cpu().now()) / sim::kPsPerUs; }
+double now_us() {
+    return static_cast<double>(sim::Board::get().cpu().now()) / sim::kPsPerUs;
+}
 
 void note(const std::string& what, json value = nullptr) {
     g_trace.push_back(
         {{"what", what}, {"tick", osKernelGetTickCount()}, {"us", now_us()}, {"value", value}});
 }
 
-osThreadId_t spawn(const char* name, osPriority_t priority, Body body,
-                   uint32_t stack_size = 1024) {
+osThreadId_t spawn(const char* name, osPriority_t priority, Body body, uint32_t stack_size = 1024) {
     g_bodies.push_back(std::move(body));
     osThreadAttr_t attr = {};
     attr.name = name;
@@ -68,9 +69,7 @@ json boot(const std::function<void()>& setup, double ms, sim::BoardConfig config
             park();
         });
         board.run_until(static_cast<sim::Picos>(ms * sim::kPsPerMs));
-        json out = {{"trace", g_trace},
-                    {"heap", sim::kernel_heap_used()},
-                    {"halted", nullptr}};
+        json out = {{"trace", g_trace}, {"heap", sim::kernel_heap_used()}, {"halted", nullptr}};
         if (const auto& h = board.cpu().halted()) {
             out["halted"] = h->where;
         }
@@ -204,8 +203,7 @@ TEST_P(KernelDelay, LastsItsTicksCountedFromTheCurrentTick) {
 
 INSTANTIATE_TEST_SUITE_P(Ticks, KernelDelay,
                          ::testing::Values(DelayCase{"osDelay", 1}, DelayCase{"osDelay", 10},
-                                           DelayCase{"osDelay", 500},
-                                           DelayCase{"vTaskDelay", 1},
+                                           DelayCase{"osDelay", 500}, DelayCase{"vTaskDelay", 1},
                                            DelayCase{"vTaskDelay", 1000}),
                          [](const auto& info) {
                              return std::string(info.param.call) + "_" +

@@ -12,7 +12,9 @@ using sim::rtos::MessageQueue;
 using sim::rtos::Thread;
 
 namespace {
-bool in_isr() { return sim::Board::get().cpu().in_handler(); }
+bool in_isr() {
+    return sim::Board::get().cpu().in_handler();
+}
 }  // namespace
 
 extern "C" {
@@ -31,11 +33,17 @@ osStatus_t osKernelStart(void) {
     return Kernel::get().start();
 }
 
-osKernelState_t osKernelGetState(void) { return Kernel::get().state(); }
+osKernelState_t osKernelGetState(void) {
+    return Kernel::get().state();
+}
 
-uint32_t osKernelGetTickCount(void) { return Kernel::get().tick_count(); }
+uint32_t osKernelGetTickCount(void) {
+    return Kernel::get().tick_count();
+}
 
-uint32_t osKernelGetTickFreq(void) { return configTICK_RATE_HZ; }
+uint32_t osKernelGetTickFreq(void) {
+    return configTICK_RATE_HZ;
+}
 
 osThreadId_t osThreadNew(osThreadFunc_t func, void* argument, const osThreadAttr_t* attr) {
     return Kernel::get().create_thread(func, argument, attr);
@@ -45,7 +53,9 @@ const char* osThreadGetName(osThreadId_t thread_id) {
     return thread_id ? static_cast<Thread*>(thread_id)->name.c_str() : nullptr;
 }
 
-osThreadId_t osThreadGetId(void) { return Kernel::get().running(); }
+osThreadId_t osThreadGetId(void) {
+    return Kernel::get().running();
+}
 
 osStatus_t osThreadYield(void) {
     if (in_isr()) {
@@ -106,9 +116,13 @@ uint32_t osMessageQueueGetSpace(osMessageQueueId_t mq_id) {
     return q->capacity - static_cast<uint32_t>(q->messages.size());
 }
 
-void vTaskDelay(const TickType_t xTicksToDelay) { (void)Kernel::get().delay(xTicksToDelay); }
+void vTaskDelay(const TickType_t xTicksToDelay) {
+    (void)Kernel::get().delay(xTicksToDelay);
+}
 
-TickType_t xTaskGetTickCount(void) { return Kernel::get().tick_count(); }
+TickType_t xTaskGetTickCount(void) {
+    return Kernel::get().tick_count();
+}
 
 size_t xPortGetFreeHeapSize(void) {
     const auto& heap = Kernel::get().heap();

@@ -7,11 +7,13 @@
 
 namespace {
 
-sim::Cpu& cpu() { return sim::Board::get().cpu(); }
+sim::Cpu& cpu() {
+    return sim::Board::get().cpu();
+}
 
 // The cycle counter counts core cycles while trace is on and it is enabled.
 class CycleCounter final : public sim::RegisterBlock {
-public:
+  public:
     explicit CycleCounter(const CoreDebug_Type& debug) : debug_(debug) {}
     uint32_t read(uint32_t offset, uint32_t& cell) override {
         if (offset == offsetof(DWT_Type, CYCCNT) && running_) {
@@ -41,7 +43,7 @@ public:
         }
     }
 
-private:
+  private:
     gimbal_reg32_t& counter_cell();
     const CoreDebug_Type& debug_;
     bool running_ = false;
@@ -64,7 +66,9 @@ CoreBlocks& blocks() {
     return *b;
 }
 
-gimbal_reg32_t& CycleCounter::counter_cell() { return blocks().dwt.CYCCNT; }
+gimbal_reg32_t& CycleCounter::counter_cell() {
+    return blocks().dwt.CYCCNT;
+}
 
 }  // namespace
 
@@ -82,9 +86,15 @@ void gimbal_sim_reg_write(void* reg, uint32_t value) {
     board.bus().write(reg, value);
 }
 
-SCB_Type* gimbal_sim_scb(void) { return &blocks().scb; }
-DWT_Type* gimbal_sim_dwt(void) { return &blocks().dwt; }
-CoreDebug_Type* gimbal_sim_coredebug(void) { return &blocks().debug; }
+SCB_Type* gimbal_sim_scb(void) {
+    return &blocks().scb;
+}
+DWT_Type* gimbal_sim_dwt(void) {
+    return &blocks().dwt;
+}
+CoreDebug_Type* gimbal_sim_coredebug(void) {
+    return &blocks().debug;
+}
 
 void __enable_irq(void) {
     cpu().consume(sim::cost::kIntrinsic);
@@ -96,20 +106,34 @@ void __disable_irq(void) {
     cpu().consume(sim::cost::kIntrinsic);
 }
 
-uint32_t __get_PRIMASK(void) { return cpu().primask() ? 1U : 0U; }
+uint32_t __get_PRIMASK(void) {
+    return cpu().primask() ? 1U : 0U;
+}
 
-void __set_PRIMASK(uint32_t primask) { cpu().set_primask((primask & 1U) != 0); }
+void __set_PRIMASK(uint32_t primask) {
+    cpu().set_primask((primask & 1U) != 0);
+}
 
 uint32_t __get_IPSR(void) {
     return cpu().in_handler() ? static_cast<uint32_t>(cpu().active_exception()) : 0U;
 }
 
-void __NOP(void) { cpu().consume(sim::cost::kIntrinsic); }
-void __DSB(void) { cpu().consume(sim::cost::kIntrinsic); }
-void __ISB(void) { cpu().consume(sim::cost::kIntrinsic); }
-void __DMB(void) { cpu().consume(sim::cost::kIntrinsic); }
+void __NOP(void) {
+    cpu().consume(sim::cost::kIntrinsic);
+}
+void __DSB(void) {
+    cpu().consume(sim::cost::kIntrinsic);
+}
+void __ISB(void) {
+    cpu().consume(sim::cost::kIntrinsic);
+}
+void __DMB(void) {
+    cpu().consume(sim::cost::kIntrinsic);
+}
 
-void __WFI(const char* where) { cpu().wait_for_interrupt(where); }
+void __WFI(const char* where) {
+    cpu().wait_for_interrupt(where);
+}
 
 uint32_t __RBIT(uint32_t value) {
     uint32_t r = 0;
@@ -119,14 +143,18 @@ uint32_t __RBIT(uint32_t value) {
     return r;
 }
 
-uint8_t __CLZ(uint32_t value) { return static_cast<uint8_t>(std::countl_zero(value)); }
+uint8_t __CLZ(uint32_t value) {
+    return static_cast<uint8_t>(std::countl_zero(value));
+}
 
 void NVIC_SetPriorityGrouping(uint32_t PriorityGroup) {
     cpu().consume(sim::cost::kRegisterAccess);
     cpu().set_priority_grouping(PriorityGroup & 7U);
 }
 
-uint32_t NVIC_GetPriorityGrouping(void) { return cpu().priority_grouping(); }
+uint32_t NVIC_GetPriorityGrouping(void) {
+    return cpu().priority_grouping();
+}
 
 void NVIC_EnableIRQ(IRQn_Type IRQn) {
     cpu().consume(sim::cost::kRegisterAccess);
@@ -156,14 +184,20 @@ void NVIC_ClearPendingIRQ(IRQn_Type IRQn) {
     cpu().consume(sim::cost::kRegisterAccess);
 }
 
-uint32_t NVIC_GetPendingIRQ(IRQn_Type IRQn) { return cpu().pending(IRQn) ? 1U : 0U; }
+uint32_t NVIC_GetPendingIRQ(IRQn_Type IRQn) {
+    return cpu().pending(IRQn) ? 1U : 0U;
+}
 
 void NVIC_SetPriority(IRQn_Type IRQn, uint32_t priority) {
     cpu().consume(sim::cost::kRegisterAccess);
     cpu().set_priority(IRQn, static_cast<uint8_t>(priority & 0xFU));
 }
 
-uint32_t NVIC_GetPriority(IRQn_Type IRQn) { return cpu().priority(IRQn); }
+uint32_t NVIC_GetPriority(IRQn_Type IRQn) {
+    return cpu().priority(IRQn);
+}
 
-void NVIC_SystemReset(void) { cpu().halt("NVIC_SystemReset"); }
+void NVIC_SystemReset(void) {
+    cpu().halt("NVIC_SystemReset");
+}
 }

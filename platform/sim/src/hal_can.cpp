@@ -20,8 +20,12 @@ void set_if(gimbal_reg32_t& reg, uint32_t bit, bool on) {
 
 extern "C" {
 
-__attribute__((weak)) void HAL_CAN_MspInit(CAN_HandleTypeDef* hcan) { (void)hcan; }
-__attribute__((weak)) void HAL_CAN_MspDeInit(CAN_HandleTypeDef* hcan) { (void)hcan; }
+__attribute__((weak)) void HAL_CAN_MspInit(CAN_HandleTypeDef* hcan) {
+    (void)hcan;
+}
+__attribute__((weak)) void HAL_CAN_MspDeInit(CAN_HandleTypeDef* hcan) {
+    (void)hcan;
+}
 
 HAL_StatusTypeDef HAL_CAN_Init(CAN_HandleTypeDef* hcan) {
     enter(cost::kHalInit);
@@ -60,7 +64,11 @@ HAL_StatusTypeDef HAL_CAN_Init(CAN_HandleTypeDef* hcan) {
     return HAL_OK;
 }
 
-HAL_CAN_StateTypeDef HAL_CAN_GetState(const CAN_HandleTypeDef* hcan) { return hcan->State; }
+HAL_CAN_StateTypeDef HAL_CAN_GetState(const CAN_HandleTypeDef* hcan) {
+    return hcan->State;
+}
 
-uint32_t HAL_CAN_GetError(const CAN_HandleTypeDef* hcan) { return hcan->ErrorCode; }
+uint32_t HAL_CAN_GetError(const CAN_HandleTypeDef* hcan) {
+    return hcan->ErrorCode;
+}
 }

@@ -55,7 +55,9 @@ uint32_t HAL_GetTick(void) {
     return uwTick;
 }
 
-uint32_t HAL_GetTickPrio(void) { return uwTickPrio; }
+uint32_t HAL_GetTickPrio(void) {
+    return uwTickPrio;
+}
 
 void HAL_Delay(uint32_t Delay) {
     enter();
@@ -93,7 +95,9 @@ void HAL_NVIC_DisableIRQ(IRQn_Type IRQn) {
     NVIC_DisableIRQ(IRQn);
 }
 
-void HAL_NVIC_SystemReset(void) { NVIC_SystemReset(); }
+void HAL_NVIC_SystemReset(void) {
+    NVIC_SystemReset();
+}
 
 uint32_t HAL_SYSTICK_Config(uint32_t TicksNumb) {
     (void)TicksNumb;

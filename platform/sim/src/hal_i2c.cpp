@@ -9,8 +9,12 @@ constexpr uint32_t kPe = 1U << 0, kSwrst = 1U << 15;
 
 extern "C" {
 
-__attribute__((weak)) void HAL_I2C_MspInit(I2C_HandleTypeDef* hi2c) { (void)hi2c; }
-__attribute__((weak)) void HAL_I2C_MspDeInit(I2C_HandleTypeDef* hi2c) { (void)hi2c; }
+__attribute__((weak)) void HAL_I2C_MspInit(I2C_HandleTypeDef* hi2c) {
+    (void)hi2c;
+}
+__attribute__((weak)) void HAL_I2C_MspDeInit(I2C_HandleTypeDef* hi2c) {
+    (void)hi2c;
+}
 
 HAL_StatusTypeDef HAL_I2C_Init(I2C_HandleTypeDef* hi2c) {
     enter(cost::kHalInit);
@@ -55,8 +59,14 @@ HAL_StatusTypeDef HAL_I2C_Init(I2C_HandleTypeDef* hi2c) {
 }
 
 // Nothing on this board starts an interrupt-driven I2C2 transfer.
-void HAL_I2C_EV_IRQHandler(I2C_HandleTypeDef* hi2c) { (void)hi2c; }
-void HAL_I2C_ER_IRQHandler(I2C_HandleTypeDef* hi2c) { (void)hi2c; }
+void HAL_I2C_EV_IRQHandler(I2C_HandleTypeDef* hi2c) {
+    (void)hi2c;
+}
+void HAL_I2C_ER_IRQHandler(I2C_HandleTypeDef* hi2c) {
+    (void)hi2c;
+}
 
-HAL_I2C_StateTypeDef HAL_I2C_GetState(I2C_HandleTypeDef* hi2c) { return hi2c->State; }
+HAL_I2C_StateTypeDef HAL_I2C_GetState(I2C_HandleTypeDef* hi2c) {
+    return hi2c->State;
+}
 }

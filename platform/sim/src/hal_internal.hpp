@@ -9,10 +9,14 @@ namespace cost = sim::cost;
 
 namespace sim::hal {
 
-inline Cpu& cpu() { return Board::get().cpu(); }
+inline Cpu& cpu() {
+    return Board::get().cpu();
+}
 
 /// One HAL call's own cost.
-inline void enter(uint32_t cycles = cost::kHalCall) { cpu().consume(cycles); }
+inline void enter(uint32_t cycles = cost::kHalCall) {
+    cpu().consume(cycles);
+}
 
 /// The HAL's flag-polling loop: spins until `ready()` or until more than
 /// `timeout` ms of HAL tick have passed since `tickstart`.

@@ -10,7 +10,9 @@ constexpr uint32_t kHsiTimeoutMs = 2;
 constexpr uint8_t kAhbShift[16] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 2, 3, 4, 6, 7, 8, 9};
 constexpr uint8_t kApbShift[8] = {0, 0, 0, 0, 1, 2, 3, 4};
 
-bool flag(uint32_t mask) { return (RCC->CR & mask) != 0U; }
+bool flag(uint32_t mask) {
+    return (RCC->CR & mask) != 0U;
+}
 }  // namespace
 
 extern "C" {
@@ -79,7 +81,8 @@ HAL_StatusTypeDef HAL_RCC_ClockConfig(RCC_ClkInitTypeDef* clk, uint32_t FLatency
     MODIFY_REG(FLASH->ACR, FLASH_ACR_LATENCY, FLatency);
     if (clk->ClockType & RCC_CLOCKTYPE_HCLK) {
         // Slowest APB clocks while the AHB divider changes.
-        MODIFY_REG(RCC->CFGR, RCC_CFGR_PPRE1 | RCC_CFGR_PPRE2, RCC_HCLK_DIV16 | (RCC_HCLK_DIV16 << 3));
+        MODIFY_REG(RCC->CFGR, RCC_CFGR_PPRE1 | RCC_CFGR_PPRE2,
+                   RCC_HCLK_DIV16 | (RCC_HCLK_DIV16 << 3));
         MODIFY_REG(RCC->CFGR, RCC_CFGR_HPRE, clk->AHBCLKDivider);
     }
     if (clk->ClockType & RCC_CLOCKTYPE_SYSCLK) {
@@ -112,7 +115,9 @@ uint32_t HAL_RCC_GetSysClockFreq(void) {
     return sim::Board::get().rcc().sysclk_hz();
 }
 
-uint32_t HAL_RCC_GetHCLKFreq(void) { return SystemCoreClock; }
+uint32_t HAL_RCC_GetHCLKFreq(void) {
+    return SystemCoreClock;
+}
 
 uint32_t HAL_RCC_GetPCLK1Freq(void) {
     return HAL_RCC_GetHCLKFreq() >> kApbShift[(RCC->CFGR & RCC_CFGR_PPRE1) >> RCC_CFGR_PPRE1_Pos];

@@ -5,8 +5,12 @@ using namespace sim::hal;
 
 extern "C" {
 
-__attribute__((weak)) void HAL_TIM_Base_MspInit(TIM_HandleTypeDef* htim) { (void)htim; }
-__attribute__((weak)) void HAL_TIM_PeriodElapsedCallback(TIM_HandleTypeDef* htim) { (void)htim; }
+__attribute__((weak)) void HAL_TIM_Base_MspInit(TIM_HandleTypeDef* htim) {
+    (void)htim;
+}
+__attribute__((weak)) void HAL_TIM_PeriodElapsedCallback(TIM_HandleTypeDef* htim) {
+    (void)htim;
+}
 
 HAL_StatusTypeDef HAL_TIM_Base_Init(TIM_HandleTypeDef* htim) {
     enter(cost::kHalInit);

@@ -4,16 +4,22 @@
 using namespace sim::hal;
 
 namespace {
-constexpr uint32_t kCr1Config = USART_CR1_M | USART_CR1_PCE | USART_CR1_PS | USART_CR1_TE |
-                                USART_CR1_RE | USART_CR1_OVER8;
+constexpr uint32_t kCr1Config =
+    USART_CR1_M | USART_CR1_PCE | USART_CR1_PS | USART_CR1_TE | USART_CR1_RE | USART_CR1_OVER8;
 
-bool on_apb2(const USART_TypeDef* usart) { return usart == USART1 || usart == USART6; }
+bool on_apb2(const USART_TypeDef* usart) {
+    return usart == USART1 || usart == USART6;
+}
 }  // namespace
 
 extern "C" {
 
-__attribute__((weak)) void HAL_UART_MspInit(UART_HandleTypeDef* huart) { (void)huart; }
-__attribute__((weak)) void HAL_UART_MspDeInit(UART_HandleTypeDef* huart) { (void)huart; }
+__attribute__((weak)) void HAL_UART_MspInit(UART_HandleTypeDef* huart) {
+    (void)huart;
+}
+__attribute__((weak)) void HAL_UART_MspDeInit(UART_HandleTypeDef* huart) {
+    (void)huart;
+}
 
 HAL_StatusTypeDef HAL_UART_Init(UART_HandleTypeDef* huart) {
     enter(cost::kHalInit);
@@ -28,9 +34,9 @@ HAL_StatusTypeDef HAL_UART_Init(UART_HandleTypeDef* huart) {
     USART_TypeDef* usart = huart->Instance;
     CLEAR_BIT(usart->CR1, USART_CR1_UE);
     MODIFY_REG(usart->CR2, USART_CR2_STOP, huart->Init.StopBits);
-    MODIFY_REG(usart->CR1, kCr1Config,
-               huart->Init.WordLength | huart->Init.Parity | huart->Init.Mode |
-                   huart->Init.OverSampling);
+    MODIFY_REG(
+        usart->CR1, kCr1Config,
+        huart->Init.WordLength | huart->Init.Parity | huart->Init.Mode | huart->Init.OverSampling);
     MODIFY_REG(usart->CR3, USART_CR3_RTSE | USART_CR3_CTSE, huart->Init.HwFlowCtl);
     const uint32_t pclk = on_apb2(usart) ? HAL_RCC_GetPCLK2Freq() : HAL_RCC_GetPCLK1Freq();
     const uint32_t baud = huart->Init.BaudRate;
@@ -64,8 +70,8 @@ HAL_StatusTypeDef HAL_UART_DeInit(UART_HandleTypeDef* huart) {
     return HAL_OK;
 }
 
-HAL_StatusTypeDef HAL_UART_Transmit(UART_HandleTypeDef* huart, const uint8_t* pData,
-                                    uint16_t Size, uint32_t Timeout) {
+HAL_StatusTypeDef HAL_UART_Transmit(UART_HandleTypeDef* huart, const uint8_t* pData, uint16_t Size,
+                                    uint32_t Timeout) {
     enter();
     // No lock beyond the state: a second caller finds the handle busy.
     if (huart->gState != HAL_UART_STATE_READY) {
@@ -81,8 +87,8 @@ HAL_StatusTypeDef HAL_UART_Transmit(UART_HandleTypeDef* huart, const uint8_t* pD
     huart->TxXferCount = Size;
     USART_TypeDef* usart = huart->Instance;
     while (huart->TxXferCount > 0U) {
-        if (wait_until([usart] { return (usart->SR & USART_SR_TXE) != 0U; }, tickstart,
-                       Timeout) != HAL_OK) {
+        if (wait_until([usart] { return (usart->SR & USART_SR_TXE) != 0U; }, tickstart, Timeout) !=
+            HAL_OK) {
             huart->gState = HAL_UART_STATE_READY;
             return HAL_TIMEOUT;
         }
@@ -109,9 +115,8 @@ HAL_StatusTypeDef HAL_UART_Receive(UART_HandleTypeDef* huart, uint8_t* pData, ui
     }
     // Nothing drives the receive lines of this board: wait out the timeout.
     huart->RxState = HAL_UART_STATE_BUSY_RX;
-    const HAL_StatusTypeDef status =
-        wait_until([huart] { return (huart->Instance->SR & USART_SR_RXNE) != 0U; }, HAL_GetTick(),
-                   Timeout);
+    const HAL_StatusTypeDef status = wait_until(
+        [huart] { return (huart->Instance->SR & USART_SR_RXNE) != 0U; }, HAL_GetTick(), Timeout);
     huart->RxState = HAL_UART_STATE_READY;
     return status == HAL_OK ? HAL_ERROR : status;
 }
@@ -147,7 +152,9 @@ HAL_StatusTypeDef HAL_UART_Abort(UART_HandleTypeDef* huart) {
     return HAL_OK;
 }
 
-void HAL_UART_IRQHandler(UART_HandleTypeDef* huart) { (void)huart; }
+void HAL_UART_IRQHandler(UART_HandleTypeDef* huart) {
+    (void)huart;
+}
 
 HAL_UART_StateTypeDef HAL_UART_GetState(UART_HandleTypeDef* huart) {
     return static_cast<HAL_UART_StateTypeDef>(huart->gState | huart->RxState);

@@ -15,7 +15,9 @@ constexpr int kSysTickIrq = -1;
 constexpr uint8_t kKernelInterruptLevel = configLIBRARY_LOWEST_INTERRUPT_PRIORITY;
 constexpr std::size_t kMaxNameChars = configMAX_TASK_NAME_LEN - 1;  // the kernel keeps 15
 
-std::size_t round_up(std::size_t n, std::size_t a) { return (n + a - 1) / a * a; }
+std::size_t round_up(std::size_t n, std::size_t a) {
+    return (n + a - 1) / a * a;
+}
 }  // namespace
 
 bool HeapModel::allocate(std::size_t bytes) {
@@ -344,10 +346,16 @@ std::vector<ThreadInfo> created_threads() {
     return out;
 }
 
-std::size_t kernel_heap_used() { return rtos::Kernel::get().heap().used; }
+std::size_t kernel_heap_used() {
+    return rtos::Kernel::get().heap().used;
+}
 
-std::size_t kernel_heap_size() { return configTOTAL_HEAP_SIZE; }
+std::size_t kernel_heap_size() {
+    return configTOTAL_HEAP_SIZE;
+}
 
-uint32_t kernel_ticks() { return rtos::Kernel::get().tick_count(); }
+uint32_t kernel_ticks() {
+    return rtos::Kernel::get().tick_count();
+}
 
 }  // namespace sim

@@ -64,7 +64,7 @@ struct HeapModel {
 };
 
 class Kernel final : public Scheduler {
-public:
+  public:
     static constexpr int kPriorities = 56;
 
     /// The kernel of this process's board (created on first use).
@@ -90,7 +90,7 @@ public:
     bool should_yield(Fiber* running) override;
     void preempted(Fiber* running) override;
 
-private:
+  private:
     Kernel();
     static void systick_handler();
     void tick();
@@ -107,7 +107,7 @@ private:
     std::vector<std::unique_ptr<MessageQueue>> queues_;
     std::array<std::deque<Thread*>, kPriorities> ready_;
     std::set<std::pair<uint64_t, uint64_t>> delayed_;  // (wake tick, sequence)
-    std::vector<Thread*> delayed_threads_;              // by sequence
+    std::vector<Thread*> delayed_threads_;             // by sequence
     Thread* current_ = nullptr;
     uint64_t ticks_ = 0;
     bool slice_expired_ = false;

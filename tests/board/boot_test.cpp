@@ -1,0 +1,156 @@
+// The whole firmware boots from reset on the virtual board: what a user of the
+// real board sees on the console, which threads run, and where a failed
+// bring-up stops.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "board_probe.hpp"
+#include "can.h"
+#include "sim/platform.hpp"
+#include "system_stm32f4xx.h"
+
+namespace {
+
+using board_test::json;
+using board_test::text_of;
+
+constexpr sim::Picos kRunFor = 2500 * sim::kPsPerMs;  // past the monitor's second sleep
+
+const std::string kReady = "[app_init] Hardware initialized\r\n";
+const std::string kQueueError = "[app_init] ERROR: Failed to create IMU queue\r\n";
+
+json boot(const sim::BoardConfig& config, sim::Picos run_for = kRunFor) {
+    return board_test::in_child([&] {
+        sim::Board& board = sim::Board::create(config);
+        board.power_on(sim::firmware_reset);
+        board.run_until(run_for);
+        json threads = json::array();
+        for (const sim::ThreadInfo& t : sim::created_threads()) {
+            threads.push_back({t.name, t.priority, t.stack_size});
+        }
+        json halted = nullptr;
+        if (const auto& h = board.cpu().halted()) {
+            halted = {{"where", h->where}, {"at_ps", h->at}};
+        }
+        return json{{"console", board_test::console_json(board)},
+                    {"threads", threads},
+                    {"heap_used", sim::kernel_heap_used()},
+                    {"halted", halted},
+                    {"system_core_clock", SystemCoreClock},
+                    {"can1_clock_refs", HAL_RCC_CAN1_CLK_ENABLED}};
+    });
+}
+
+std::string console_text(const json& run) {
+    return text_of(run["console"]["bytes"]);
+}
+
+// Kernel heap blocks: an 8-byte header, rounded up to 8 bytes.
+constexpr std::size_t heap_block(std::size_t bytes) {
+    return (bytes + 8 + 7) / 8 * 8;
+}
+// Per thread its 1024-byte stack and its 1160-byte control block; the queue's
+// 80-byte control block holds its 4 x 36 bytes of storage in the same block.
+constexpr std::size_t kThreadsHeap = 3 * (heap_block(1024) + heap_block(1160));
+constexpr std::size_t kQueueHeap = heap_block(80 + 4 * 36);
+
+const json kThreads =
+    json::array({{"monitorTask", 8, 1024}, {"controlTask", 24, 1024}, {"sensorTask", 40, 1024}});
+
+struct StartCase {
+    const char* name;
+    bool queue_create_fails;
+    std::string console_start;
+    std::size_t heap_used;
+};
+
+void PrintTo(const StartCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class Start : public ::testing::TestWithParam<StartCase> {};
+
+TEST_P(Start, PrintsTheStartLinesOnceAndCreatesTheThreeThreads) {
+    const StartCase& c = GetParam();
+    sim::BoardConfig config;
+    config.queue_create_fails = c.queue_create_fails;
+    const json run = boot(config);
+    const std::string console = console_text(run);
+
+    EXPECT_EQ(console.substr(0, c.console_start.size()), c.console_start);
+    EXPECT_EQ(console.find("[app_init]", c.console_start.size()), std::string::npos);
+    EXPECT_EQ(run["threads"], kThreads);
+    EXPECT_EQ(run["heap_used"], c.heap_used);
+    EXPECT_TRUE(run["halted"].is_null()) << run["halted"];
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Boot, Start,
+    ::testing::Values(StartCase{"Normal", false, kReady, kThreadsHeap + kQueueHeap},
+                      StartCase{"QueueCreationFails", true, kQueueError + kReady, kThreadsHeap}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Boot, BringsTheClockTreeAndBothCanControllersUp) {
+    const json run = boot({});
+    EXPECT_EQ(run["system_core_clock"], 168000000u);
+    // CAN2 and then CAN1 each take a reference on the shared CAN1 clock.
+    EXPECT_EQ(run["can1_clock_refs"], 2u);
+}
+
+TEST(Boot, ConsoleBytesLeaveOneFrameApartAt115200Baud) {
+    const json run = boot({});
+    const json& at = run["console"]["at_ps"];
+    ASSERT_GE(at.size(), kReady.size());
+
+    // 10 bits per 8N1 frame. USART1's divider at 84 MHz is rounded to a whole
+    // sixteenth of a bit, off by at most half a clock per bit, that is
+    // 10 x 0.5 / 84 MHz = 60 ns per frame. Between two bytes the transmit
+    // call's own cycles are about 50 at 168 MHz (0.3 us); a HAL tick handler
+    // falling there adds about as much again, hence 1 us above.
+    const double frame_ns = 10 * 1e9 / 115200;
+    const double rounding_ns = 10 * 0.5 * 1e9 / 84e6;
+    const double low_ns = frame_ns - rounding_ns;
+    const double high_ns = frame_ns + rounding_ns + 1000;
+    for (std::size_t i = 1; i < kReady.size(); i++) {
+        const double gap_ns =
+            static_cast<double>(at[i].get<sim::Picos>() - at[i - 1].get<sim::Picos>()) / 1000;
+        EXPECT_GE(gap_ns, low_ns) << "byte " << i;
+        EXPECT_LE(gap_ns, high_ns) << "byte " << i;
+    }
+}
+
+TEST(Boot, WithoutACrystalStopsInErrorHandlerAfterTheHseTimeout) {
+    sim::BoardConfig config;
+    config.crystal_fitted = false;
+    const json run = boot(config, 400 * sim::kPsPerMs);
+
+    ASSERT_FALSE(run["halted"].is_null());
+    EXPECT_EQ(run["halted"]["where"], "Error_Handler");
+    // The HAL gives up once more than 100 ticks have passed, at the 101st;
+    // before the clock tree is set the tick runs at 2 ms: 202 ms, plus the
+    // few microseconds HAL_Init takes before it starts the tick.
+    const double halted_ms =
+        static_cast<double>(run["halted"]["at_ps"].get<sim::Picos>()) / sim::kPsPerMs;
+    EXPECT_GE(halted_ms, 202.0);
+    EXPECT_LE(halted_ms, 202.5);
+    EXPECT_EQ(console_text(run), "");
+    EXPECT_EQ(run["threads"], json::array());
+    EXPECT_EQ(run["system_core_clock"], 16000000u);
+}
+
+TEST(Boot, EachBootStartsFromReset) {
+    // Two boots from this one test binary: the second must not see the
+    // first one's file-scope state (the CAN1 clock count would reach 4).
+    const json first = boot({}, 100 * sim::kPsPerMs);
+    const json second = boot({}, 100 * sim::kPsPerMs);
+    EXPECT_EQ(first["can1_clock_refs"], 2u);
+    EXPECT_EQ(second["can1_clock_refs"], 2u);
+    EXPECT_EQ(console_text(first).substr(0, kReady.size()), kReady);
+    EXPECT_EQ(first["console"], second["console"]);  // bytes and times
+    EXPECT_EQ(first["threads"], second["threads"]);
+    EXPECT_EQ(first["heap_used"], second["heap_used"]);
+}
+
+}  // namespace

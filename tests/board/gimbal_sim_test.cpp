@@ -1,0 +1,203 @@
+// The gimbal-sim command as a user runs it: its files, its determinism, and
+// how it refuses bad input.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+struct Outcome {
+    int status = -1;  // exit status, or -1 if the command did not exit
+    std::string out;
+    std::string err;
+};
+
+std::string read_file(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void write_file(const fs::path& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+class GimbalSim : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string name = (fs::temp_directory_path() / "gimbal-sim-test-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(name.data()), nullptr);
+        dir_ = name;
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    /// Runs gimbal-sim with `args`, its standard output and error into files.
+    Outcome run(const std::vector<std::string>& args) {
+        const fs::path out = dir_ / "stdout", err = dir_ / "stderr";
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
+        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
+        std::vector<std::string> all = {GIMBAL_SIM_EXE};
+        all.insert(all.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (std::string& a : all) {
+            argv.push_back(a.data());
+        }
+        argv.push_back(nullptr);
+        pid_t pid = 0;
+        Outcome o;
+        const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        if (spawned != 0) {
+            ADD_FAILURE() << "cannot start " << GIMBAL_SIM_EXE;
+            return o;
+        }
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        o.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        o.out = read_file(out);
+        o.err = read_file(err);
+        return o;
+    }
+
+    fs::path scenario(const std::string& text) {
+        const fs::path path = dir_ / "scenario.json";
+        write_file(path, text);
+        return path;
+    }
+
+    fs::path dir_;
+};
+
+// Every figure but the wall-clock ones must repeat run after run.
+json comparable_summary(const fs::path& folder) {
+    json summary = json::parse(read_file(folder / "summary.json"));
+    summary.erase("wall_time_s");
+    summary.erase("speed_ratio");
+    return summary;
+}
+
+class Determinism : public GimbalSim, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(Determinism, SameScenarioGivesTheSameFiles) {
+    const fs::path file = scenario(GetParam());
+    const Outcome a = run({"--scenario", file, "--duration", "3", "--out", dir_ / "a", "--quiet"});
+    const Outcome b = run({"--scenario", file, "--duration", "3", "--out", dir_ / "b", "--quiet"});
+    ASSERT_EQ(a.status, 0) << a.err;
+    ASSERT_EQ(b.status, 0) << b.err;
+    EXPECT_EQ(a.out, "");  // --quiet
+
+    const std::string console = read_file(dir_ / "a" / "console.log");
+    EXPECT_EQ(console, read_file(dir_ / "b" / "console.log"));
+    const json summary = comparable_summary(dir_ / "a");
+    EXPECT_EQ(summary, comparable_summary(dir_ / "b"));
+
+    EXPECT_EQ(summary["virtual_time_s"], 3.0);
+    EXPECT_EQ(summary["console_bytes"], console.size());
+    EXPECT_EQ(summary["threads"].size(), 3u);
+    EXPECT_TRUE(summary["halted"].is_null());
+    EXPECT_EQ(summary["scenario"]["duration_s"], 3.0);
+    EXPECT_TRUE(summary.contains("kernel_heap_used_bytes"));
+    EXPECT_TRUE(summary.contains("kernel_ticks"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Scenarios, Determinism,
+    ::testing::Values("{}", R"({"seed": 5, "faults": {"queue_create_fails": true}})"));
+
+TEST_F(GimbalSim, EchoesTheConsoleAndReportsItsSpeedUnlessQuiet) {
+    const Outcome o = run({"--duration", "1", "--out", dir_ / "o"});
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.out, read_file(dir_ / "o" / "console.log"));
+    EXPECT_NE(o.err.find("real time"), std::string::npos) << o.err;
+}
+
+TEST_F(GimbalSim, OptionsOverrideTheScenarioFile) {
+    const fs::path file =
+        scenario(R"({"duration_s": 5, "seed": 7, "faults": {"queue_create_fails": true}})");
+    const Outcome o = run(
+        {"--scenario", file, "--duration", "0.5", "--seed", "9", "--out", dir_ / "o", "--quiet"});
+    ASSERT_EQ(o.status, 0) << o.err;
+    const json summary = comparable_summary(dir_ / "o");
+    EXPECT_EQ(summary["virtual_time_s"], 0.5);
+    EXPECT_EQ(
+        summary["scenario"],
+        json::parse(R"({"duration_s": 0.5, "seed": 9, "faults": {"queue_create_fails": true}})"));
+    EXPECT_EQ(read_file(dir_ / "o" / "console.log").rfind("[app_init] ERROR", 0), 0u);
+}
+
+struct BadInput {
+    const char* name;
+    const char* scenario;  // null: no scenario file
+    std::vector<std::string> args;
+    const char* named;  // what the message must name
+};
+
+void PrintTo(const BadInput& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class RefusesBadInput : public GimbalSim, public ::testing::WithParamInterface<BadInput> {};
+
+TEST_P(RefusesBadInput, WithStatus2AMessageAndNoFiles) {
+    const BadInput& c = GetParam();
+    std::vector<std::string> args = c.args;
+    if (c.scenario != nullptr) {
+        args.insert(args.begin(), {"--scenario", scenario(c.scenario)});
+    }
+    args.insert(args.end(), {"--out", dir_ / "out", "--quiet"});
+    const Outcome o = run(args);
+    EXPECT_EQ(o.status, 2);
+    EXPECT_NE(o.err.find(c.named), std::string::npos) << o.err;
+    EXPECT_FALSE(fs::exists(dir_ / "out"));
+}
+
+const BadInput kBadInputs[] = {
+    {"MalformedJson", R"({"duration_s": 3,)", {}, "scenario.json"},
+    {"NumberTooLarge", R"({"duration_s": 1e999})", {}, "1e999"},
+    {"NotAnObject", "[1]", {}, "object"},
+    {"UnknownKey", R"({"duraton_s": 3})", {}, "duraton_s"},
+    {"UnknownFault", R"({"faults": {"no_crystal": true}})", {}, "faults.no_crystal"},
+    {"FaultsNotAnObject", R"({"faults": true})", {}, "faults"},
+    {"DurationString", R"({"duration_s": "3"})", {}, "duration_s"},
+    {"DurationZero", R"({"duration_s": 0})", {}, "duration_s"},
+    {"DurationNegative", R"({"duration_s": -1})", {}, "duration_s"},
+    {"SeedNegative", R"({"seed": -1})", {}, "seed"},
+    {"SeedFractional", R"({"seed": 1.5})", {}, "seed"},
+    {"QueueFaultNumber", R"({"faults": {"queue_create_fails": 1}})", {}, "queue_create_fails"},
+    {"MissingFile", nullptr, {"--scenario", "/nonexistent/scenario.json"}, "scenario.json"},
+    {"OptionDurationZero", nullptr, {"--duration", "0"}, "--duration"},
+    {"OptionDurationNegative", nullptr, {"--duration", "-1"}, "--duration"},
+    {"OptionDurationInfinite", nullptr, {"--duration", "inf"}, "--duration"},
+    {"OptionDurationNan", nullptr, {"--duration", "nan"}, "--duration"},
+    {"OptionDurationText", nullptr, {"--duration", "abc"}, "--duration"},
+    {"OptionSeedNegative", nullptr, {"--seed", "-1"}, "--seed"},
+    {"OptionSeedTooLarge", nullptr, {"--seed", "18446744073709551616"}, "--seed"},
+    {"UnknownOption", nullptr, {"--speed", "3"}, "--speed"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cases, RefusesBadInput, ::testing::ValuesIn(kBadInputs),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
