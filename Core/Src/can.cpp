@@ -1,6 +1,8 @@
 // Both bxCAN controllers at 1 Mbit/s: 42 MHz / 6 = 7 MHz quanta, 1 + 2 + 4 per bit.
 #include "can.h"
 
+#include "gpio.h"
+
 CAN_HandleTypeDef hcan1;
 CAN_HandleTypeDef hcan2;
 uint32_t HAL_RCC_CAN1_CLK_ENABLED = 0;
@@ -32,16 +34,6 @@ void can1_clock_ref(void) {
     }
 }
 
-void can_pins(GPIO_TypeDef* port, uint32_t pins, uint8_t alternate) {
-    GPIO_InitTypeDef pin = {};
-    pin.Pin = pins;
-    pin.Mode = GPIO_MODE_AF_PP;
-    pin.Pull = GPIO_NOPULL;
-    pin.Speed = GPIO_SPEED_FREQ_VERY_HIGH;
-    pin.Alternate = alternate;
-    HAL_GPIO_Init(port, &pin);
-}
-
 }  // namespace
 
 void MX_CAN1_Init(void) {
@@ -56,11 +48,13 @@ extern "C" void HAL_CAN_MspInit(CAN_HandleTypeDef* canHandle) {
     if (canHandle->Instance == CAN1) {
         can1_clock_ref();
         __HAL_RCC_GPIOD_CLK_ENABLE();
-        can_pins(GPIOD, GPIO_PIN_0 | GPIO_PIN_1, GPIO_AF9_CAN1);  // PD0 RX, PD1 TX
+        gpio_init_alternate(GPIOD, GPIO_PIN_0 | GPIO_PIN_1, GPIO_MODE_AF_PP,
+                            GPIO_AF9_CAN1);  // PD0 RX, PD1 TX
     } else if (canHandle->Instance == CAN2) {
         __HAL_RCC_CAN2_CLK_ENABLE();
         can1_clock_ref();  // CAN2 works only with the CAN1 clock running
         __HAL_RCC_GPIOB_CLK_ENABLE();
-        can_pins(GPIOB, GPIO_PIN_12 | GPIO_PIN_13, GPIO_AF9_CAN2);  // PB12 RX, PB13 TX
+        gpio_init_alternate(GPIOB, GPIO_PIN_12 | GPIO_PIN_13, GPIO_MODE_AF_PP,
+                            GPIO_AF9_CAN2);  // PB12 RX, PB13 TX
     }
 }

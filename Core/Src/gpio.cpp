@@ -38,3 +38,13 @@ void MX_GPIO_Init(void) {
     pin.Speed = GPIO_SPEED_FREQ_LOW;
     HAL_GPIO_Init(LED2_GPIO_Port, &pin);
 }
+
+void gpio_init_alternate(GPIO_TypeDef* port, uint32_t pins, uint32_t mode, uint8_t alternate) {
+    GPIO_InitTypeDef pin = {};
+    pin.Pin = pins;
+    pin.Mode = mode;
+    pin.Pull = GPIO_NOPULL;
+    pin.Speed = GPIO_SPEED_FREQ_VERY_HIGH;
+    pin.Alternate = alternate;
+    HAL_GPIO_Init(port, &pin);
+}

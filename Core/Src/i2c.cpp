@@ -1,6 +1,8 @@
 // Hardware I2C2 (PF0/PF1), configured for fast mode; the IMU is on the bit-banged bus.
 #include "i2c.h"
 
+#include "gpio.h"
+
 I2C_HandleTypeDef hi2c2;
 
 void MX_I2C2_Init(void) {
@@ -22,14 +24,9 @@ extern "C" void HAL_I2C_MspInit(I2C_HandleTypeDef* i2cHandle) {
     if (i2cHandle->Instance != I2C2) {
         return;
     }
-    GPIO_InitTypeDef pin = {};
     __HAL_RCC_GPIOF_CLK_ENABLE();
-    pin.Pin = GPIO_PIN_0 | GPIO_PIN_1;  // PF0 SDA, PF1 SCL
-    pin.Mode = GPIO_MODE_AF_OD;
-    pin.Pull = GPIO_NOPULL;
-    pin.Speed = GPIO_SPEED_FREQ_VERY_HIGH;
-    pin.Alternate = GPIO_AF4_I2C2;
-    HAL_GPIO_Init(GPIOF, &pin);
+    gpio_init_alternate(GPIOF, GPIO_PIN_0 | GPIO_PIN_1, GPIO_MODE_AF_OD,
+                        GPIO_AF4_I2C2);  // PF0 SDA, PF1 SCL
 
     __HAL_RCC_I2C2_CLK_ENABLE();
     HAL_NVIC_SetPriority(I2C2_EV_IRQn, 5, 0);

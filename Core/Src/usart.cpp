@@ -1,6 +1,8 @@
 // USART1 is the console (PA9/PA10); USART6 (PC6/PC7) is configured but unused.
 #include "usart.h"
 
+#include "gpio.h"
+
 UART_HandleTypeDef huart1;
 UART_HandleTypeDef huart6;
 
@@ -20,16 +22,6 @@ void uart_init(UART_HandleTypeDef* huart, USART_TypeDef* instance) {
     }
 }
 
-void uart_pins(GPIO_TypeDef* port, uint32_t pins, uint8_t alternate) {
-    GPIO_InitTypeDef pin = {};
-    pin.Pin = pins;
-    pin.Mode = GPIO_MODE_AF_PP;
-    pin.Pull = GPIO_NOPULL;
-    pin.Speed = GPIO_SPEED_FREQ_VERY_HIGH;
-    pin.Alternate = alternate;
-    HAL_GPIO_Init(port, &pin);
-}
-
 }  // namespace
 
 void MX_USART1_UART_Init(void) {
@@ -44,11 +36,11 @@ extern "C" void HAL_UART_MspInit(UART_HandleTypeDef* uartHandle) {
     if (uartHandle->Instance == USART1) {
         __HAL_RCC_USART1_CLK_ENABLE();
         __HAL_RCC_GPIOA_CLK_ENABLE();
-        uart_pins(GPIOA, GPIO_PIN_9 | GPIO_PIN_10, GPIO_AF7_USART1);
+        gpio_init_alternate(GPIOA, GPIO_PIN_9 | GPIO_PIN_10, GPIO_MODE_AF_PP, GPIO_AF7_USART1);
     } else if (uartHandle->Instance == USART6) {
         __HAL_RCC_USART6_CLK_ENABLE();
         __HAL_RCC_GPIOC_CLK_ENABLE();
-        uart_pins(GPIOC, GPIO_PIN_6 | GPIO_PIN_7, GPIO_AF8_USART6);
+        gpio_init_alternate(GPIOC, GPIO_PIN_6 | GPIO_PIN_7, GPIO_MODE_AF_PP, GPIO_AF8_USART6);
     }
 }
 
