@@ -20,9 +20,11 @@ uint32_t Cpu::core_hz() const {
 
 void Cpu::advance_cycles(uint64_t cycles) {
     const uint64_t hz = core_hz();
-    const uint64_t total = cycles * kPsPerS + cycle_remainder_;
-    now_ += total / hz;
-    cycle_remainder_ = total % hz;
+    // 128 bits: cycles x 10^12 passes 2^64 beyond some 18 million cycles.
+    const unsigned __int128 total =
+        static_cast<unsigned __int128>(cycles) * kPsPerS + cycle_remainder_;
+    now_ += static_cast<Picos>(total / hz);
+    cycle_remainder_ = static_cast<uint64_t>(total % hz);
     cycles_ += cycles;
 }
 
@@ -122,12 +124,18 @@ void Cpu::set_primask(bool masked) {
 
 int Cpu::best_pending() const {
     int best = -1;
-    int best_level = active_level_;
+    int best_level = 256;
     for (int v = 0; v < kVectors; v++) {
         if (pending_[v] && enabled_[v] && priority_[v] < best_level) {
             best = v;
             best_level = priority_[v];
         }
+    }
+    // Only the group-priority bits preempt; with 4 priority bits, grouping g
+    // leaves the low g - 3 of them as subpriority.
+    const int sub_bits = priority_grouping_ > 3 ? static_cast<int>(priority_grouping_) - 3 : 0;
+    if (best >= 0 && (best_level >> sub_bits) >= (active_level_ >> sub_bits)) {
+        return -1;
     }
     return best;
 }

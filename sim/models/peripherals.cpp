@@ -35,10 +35,11 @@ Picos Usart::frame_time() const {
     if (pclk == 0 || brr == 0) {
         return kPsPerMs;  // unconfigured: the frame never ends in any useful time
     }
-    // One bit lasts BRR / PCLK with 16-times oversampling (8-times halves the divider).
-    const uint64_t scale = (cr1 & (1u << 15)) ? 2 : 1;
+    // PCLK periods a bit: 16 x (mantissa + BRR[3:0]/16) = BRR with 16-times
+    // oversampling; 8 x (mantissa + BRR[2:0]/8) with 8-times (BRR[3] unused).
+    const uint64_t clocks = (cr1 & (1u << 15)) ? ((brr >> 4) << 3) | (brr & 0x7) : brr;
     const unsigned __int128 ps =
-        static_cast<unsigned __int128>(brr) * halves * kPsPerS / (2 * scale * pclk);
+        static_cast<unsigned __int128>(clocks) * halves * kPsPerS / (2 * uint64_t{pclk});
     return static_cast<Picos>(ps);
 }
 
@@ -57,7 +58,7 @@ void Usart::write(uint32_t offset, uint32_t& cell, uint32_t value) {
         }
         const uint8_t byte = static_cast<uint8_t>(value);
         if (!shifting_) {
-            start_shift(byte);
+            start_shift(byte, cpu_.now());
         } else {
             // Writing a full data register overwrites it, as on the chip.
             tdr_ = byte;
@@ -75,10 +76,10 @@ void Usart::write(uint32_t offset, uint32_t& cell, uint32_t value) {
     cell = value;
 }
 
-void Usart::start_shift(uint8_t byte) {
+void Usart::start_shift(uint8_t byte, Picos from) {
     shifting_ = true;
     shift_byte_ = byte;
-    cpu_.events().schedule(done_, cpu_.now() + frame_time());
+    cpu_.events().schedule(done_, from + frame_time());
 }
 
 void Usart::shifted(Picos at) {
@@ -89,7 +90,7 @@ void Usart::shifted(Picos at) {
     if (tdr_full_) {
         tdr_full_ = false;
         reg(SR) |= kTxe;
-        start_shift(tdr_);
+        start_shift(tdr_, at);  // the next frame follows the stop bits at once
     } else {
         reg(SR) |= kTc;
     }
@@ -115,8 +116,8 @@ Picos Tim1::period() const {
     return static_cast<Picos>(static_cast<unsigned __int128>(counts) * kPsPerS / timer_hz_);
 }
 
-void Tim1::restart_period() {
-    period_start_ = cpu_.now();
+void Tim1::restart_period(Picos from) {
+    period_start_ = from;
     if ((reg(CR1) & 1u) && clocked() && reg(ARR) != 0) {
         cpu_.events().schedule(update_event_, period_start_ + period());
     } else {
@@ -164,7 +165,7 @@ void Tim1::write(uint32_t offset, uint32_t& cell, uint32_t value) {
     if (offset == EGR) {
         if (value & 1u) {  // update generation: restart the counter, flag the update
             reg(SR) |= 1u;
-            restart_period();
+            restart_period(cpu_.now());
         }
         return;
     }
@@ -172,17 +173,16 @@ void Tim1::write(uint32_t offset, uint32_t& cell, uint32_t value) {
     cell = value;
     if (offset == CR1 && was_on != static_cast<bool>(value & 1u)) {
         timer_hz_ = rcc_.apb2_timer_hz();
-        restart_period();
+        restart_period(cpu_.now());
     }
 }
 
 void Tim1::update(Picos at) {
-    (void)at;
     reg(SR) |= 1u;
     if (reg(0x0C) & 1u) {
         cpu_.set_pending(kUpdateIrq);
     }
-    restart_period();
+    restart_period(at);  // the counter wrapped at `at`, not when the core noticed
 }
 
 // ---------------------------------------------------------------- GPIO
@@ -203,6 +203,9 @@ int GpioPort::level(int pin) const {
     const uint32_t pull = (reg(PUPDR) >> (2 * pin)) & 0x3;
     const bool open_drain = (reg(OTYPER) >> pin) & 1u;
     const bool driven_high = (reg(ODR) >> pin) & 1u;
+    if (mode == 3) {
+        return 0;  // analog: input buffer and pulls off, IDR reads 0
+    }
     if (mode == 1 || mode == 2) {
         if (!open_drain || !driven_high) {
             return driven_high ? 1 : 0;

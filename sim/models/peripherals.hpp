@@ -46,7 +46,7 @@ class Usart final : public GatedBlock {
 
   private:
     uint32_t& reg(uint32_t offset) const { return *reinterpret_cast<uint32_t*>(base_ + offset); }
-    void start_shift(uint8_t byte);
+    void start_shift(uint8_t byte, Picos from);
     void shifted(Picos at);
 
     Cpu& cpu_;
@@ -77,7 +77,7 @@ class Tim1 final : public GatedBlock {
   private:
     uint32_t& reg(uint32_t offset) const { return *reinterpret_cast<uint32_t*>(kBase + offset); }
     Picos period() const;
-    void restart_period();
+    void restart_period(Picos from);
     void clock_changed();
     void update(Picos at);
 

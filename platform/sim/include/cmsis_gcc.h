@@ -23,9 +23,9 @@ void __NOP(void);
 void __DSB(void);
 void __ISB(void);
 void __DMB(void);
-/// Waits for the next interrupt. With interrupts masked, or in a handler that
-/// nothing can preempt any more, the board has stopped for good: the virtual
-/// board records `where` as the place it halted.
+/// Waits for the next interrupt. With interrupts masked, or inside a handler
+/// (where firmware only ever spins for good), the board has stopped: the
+/// virtual board records `where` as the place it halted.
 void __WFI(const char* where = __builtin_FUNCTION());
 uint32_t __RBIT(uint32_t value);
 uint8_t __CLZ(uint32_t value);

@@ -22,32 +22,49 @@ class CycleCounter final : public sim::RegisterBlock {
         return cell;
     }
     void write(uint32_t offset, uint32_t& cell, uint32_t value) override {
-        const uint32_t now = read(offsetof(DWT_Type, CYCCNT), cell);
+        cell = value;
         if (offset == offsetof(DWT_Type, CYCCNT)) {
-            cell = value;
-        } else {
-            if (offset == offsetof(DWT_Type, CTRL)) {
-                const bool was = running_;
-                cell = value;
-                running_ = (value & DWT_CTRL_CYCCNTENA_Msk) &&
-                           (debug_.DEMCR.raw & CoreDebug_DEMCR_TRCENA_Msk);
-                if (was && !running_) {
-                    counter_cell().raw = now;  // frozen where it stopped
-                }
-            } else {
-                cell = value;
-            }
+            base_ = cpu().cycles() - value;
+        } else if (offset == offsetof(DWT_Type, CTRL)) {
+            gate_changed();
+        }
+    }
+    /// CYCCNTENA or TRCENA was written: the count stops or goes on from where it is.
+    void gate_changed() {
+        const bool run = (ctrl_cell().raw & DWT_CTRL_CYCCNTENA_Msk) &&
+                         (debug_.DEMCR.raw & CoreDebug_DEMCR_TRCENA_Msk);
+        if (run == running_) {
+            return;
         }
         if (running_) {
+            counter_cell().raw = static_cast<uint32_t>(cpu().cycles() - base_);
+        } else {
             base_ = cpu().cycles() - counter_cell().raw;
         }
+        running_ = run;
     }
 
   private:
     gimbal_reg32_t& counter_cell();
+    gimbal_reg32_t& ctrl_cell();
     const CoreDebug_Type& debug_;
     bool running_ = false;
     uint64_t base_ = 0;
+};
+
+// DEMCR's TRCENA gates the cycle counter.
+class DebugBlock final : public sim::RegisterBlock {
+  public:
+    explicit DebugBlock(CycleCounter& counter) : counter_(counter) {}
+    void write(uint32_t offset, uint32_t& cell, uint32_t value) override {
+        cell = value;
+        if (offset == offsetof(CoreDebug_Type, DEMCR)) {
+            counter_.gate_changed();
+        }
+    }
+
+  private:
+    CycleCounter& counter_;
 };
 
 struct CoreBlocks {
@@ -55,9 +72,11 @@ struct CoreBlocks {
     DWT_Type dwt{};
     CoreDebug_Type debug{};
     CycleCounter counter{debug};
+    DebugBlock debug_block{counter};
     CoreBlocks() {
         sim::Bus& bus = sim::Board::get().bus();
         bus.attach(reinterpret_cast<uintptr_t>(&dwt), sizeof(dwt), &counter);
+        bus.attach(reinterpret_cast<uintptr_t>(&debug), sizeof(debug), &debug_block);
     }
 };
 
@@ -68,6 +87,10 @@ CoreBlocks& blocks() {
 
 gimbal_reg32_t& CycleCounter::counter_cell() {
     return blocks().dwt.CYCCNT;
+}
+
+gimbal_reg32_t& CycleCounter::ctrl_cell() {
+    return blocks().dwt.CTRL;
 }
 
 }  // namespace
@@ -157,10 +180,11 @@ uint32_t NVIC_GetPriorityGrouping(void) {
 }
 
 void NVIC_EnableIRQ(IRQn_Type IRQn) {
-    cpu().consume(sim::cost::kRegisterAccess);
+    // Enable first: an interrupt already pending is taken right after the store.
     if (IRQn >= 0) {
         cpu().enable_irq(IRQn);
     }
+    cpu().consume(sim::cost::kRegisterAccess);
 }
 
 void NVIC_DisableIRQ(IRQn_Type IRQn) {
