@@ -4,7 +4,7 @@ namespace sim {
 
 namespace {
 constexpr uint32_t kTxe = 1u << 7, kTc = 1u << 6;
-constexpr uint32_t kUe = 1u << 13, kTe = 1u << 3, kM = 1u << 12, kPce = 1u << 10;
+constexpr uint32_t kUe = 1u << 13, kTe = 1u << 3, kM = 1u << 12;
 }  // namespace
 
 // ---------------------------------------------------------------- USART
@@ -25,11 +25,11 @@ void Usart::reset() {
 
 Picos Usart::frame_time() const {
     const uint32_t cr1 = reg(CR1);
-    const uint32_t stop_code = (reg(0x10) >> 12) & 0x3;
+    const uint32_t stop_code = (reg(CR2) >> 12) & 0x3;
     // Half-bit units: start 2, data 16 or 18, stop 1, 2, 3 or 4 (0.5, 1, 1.5, 2 bits).
     static constexpr uint32_t kStopHalves[4] = {2, 1, 4, 3};
     const uint32_t halves = 2 + ((cr1 & kM) ? 18 : 16) + kStopHalves[stop_code];
-    (void)kPce;  // a parity bit takes the place of a data bit
+    // A parity bit takes the place of a data bit: M alone sets the length.
     const uint32_t pclk = on_apb2_ ? rcc_.pclk2_hz() : rcc_.pclk1_hz();
     const uint32_t brr = reg(BRR) & 0xFFFF;
     if (pclk == 0 || brr == 0) {
@@ -179,7 +179,7 @@ void Tim1::write(uint32_t offset, uint32_t& cell, uint32_t value) {
 
 void Tim1::update(Picos at) {
     reg(SR) |= 1u;
-    if (reg(0x0C) & 1u) {
+    if (reg(DIER) & 1u) {
         cpu_.set_pending(kUpdateIrq);
     }
     restart_period(at);  // the counter wrapped at `at`, not when the core noticed
