@@ -365,6 +365,29 @@ TEST(KernelQueue, AGetLetsAWaitingWriterInBehindTheOthers) {
     }
 }
 
+TEST(KernelQueue, AnEarlyWakeLeavesNoTimeoutBehindForTheNextWait) {
+    const json r = boot(
+        [] {
+            g_queue = osMessageQueueNew(1, sizeof(uint32_t), nullptr);
+            spawn("reader", osPriorityHigh, [] {
+                uint32_t v = 0;
+                note("got", osMessageQueueGet(g_queue, &v, nullptr, 20));
+                osDelay(30);  // must not end when the get's timeout would have
+                note("slept");
+                park();
+            });
+            spawn("writer", osPriorityLow, [] {
+                spin_ticks(2);
+                uint32_t v = 1;
+                osMessageQueuePut(g_queue, &v, 0, 0);
+                park();
+            });
+        },
+        60);
+    EXPECT_EQ(first(r, "got")["tick"], 2);
+    EXPECT_EQ(first(r, "slept")["tick"], 32);
+}
+
 TEST(KernelQueue, RefusesBadArguments) {
     const json r = boot(
         [] {

@@ -77,14 +77,8 @@ void Kernel::systick_handler() {
 
 void Kernel::tick() {
     ticks_++;
-    while (!delayed_.empty() && delayed_.begin()->first <= ticks_) {
-        const uint64_t seq = delayed_.begin()->second;
-        delayed_.erase(delayed_.begin());
-        Thread* t = delayed_threads_[seq];
-        delayed_threads_[seq] = nullptr;
-        if (t != nullptr && t->state == Thread::State::Blocked && t->timed) {
-            wake(t, osErrorTimeout);
-        }
+    while (!delayed_.empty() && std::get<0>(*delayed_.begin()) <= ticks_) {
+        wake(std::get<2>(*delayed_.begin()), osErrorTimeout);
     }
     if (current_ != nullptr && !ready_[current_->priority].empty()) {
         slice_expired_ = true;
@@ -219,9 +213,8 @@ void Kernel::block_current(uint32_t timeout) {
     t->timed = timeout != osWaitForever;
     if (t->timed) {
         t->wake_tick = ticks_ + timeout;
-        const uint64_t seq = delayed_threads_.size();
-        delayed_threads_.push_back(t);
-        delayed_.insert({t->wake_tick, seq});
+        t->wait_seq = next_wait_seq_++;
+        delayed_.insert({t->wake_tick, t->wait_seq, t});
     }
     current_ = nullptr;
     cpu_.switch_out();
@@ -233,7 +226,11 @@ void Kernel::wake(Thread* t, osStatus_t result) {
         remove_waiter(t->queue->putters, t);
         t->queue = nullptr;
     }
-    t->timed = false;
+    if (t->timed) {
+        // Woken early or on time: its timeout must not fire into a later wait.
+        delayed_.erase({t->wake_tick, t->wait_seq, t});
+        t->timed = false;
+    }
     t->result = result;
     make_ready(t);
 }

@@ -10,6 +10,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "cmsis_os2.h"
@@ -32,6 +33,7 @@ struct Thread {
 
     // While blocked
     uint64_t wake_tick = 0;
+    uint64_t wait_seq = 0;  // orders waits that end on the same tick
     bool timed = false;
     MessageQueue* queue = nullptr;
     void* get_buffer = nullptr;
@@ -106,8 +108,9 @@ class Kernel final : public Scheduler {
     std::vector<std::unique_ptr<Thread>> threads_;
     std::vector<std::unique_ptr<MessageQueue>> queues_;
     std::array<std::deque<Thread*>, kPriorities> ready_;
-    std::set<std::pair<uint64_t, uint64_t>> delayed_;  // (wake tick, sequence)
-    std::vector<Thread*> delayed_threads_;             // by sequence
+    // Timed waits by (wake tick, sequence): first come, first woken on a tick.
+    std::set<std::tuple<uint64_t, uint64_t, Thread*>> delayed_;
+    uint64_t next_wait_seq_ = 0;
     Thread* current_ = nullptr;
     uint64_t ticks_ = 0;
     bool slice_expired_ = false;
