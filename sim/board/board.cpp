@@ -32,10 +32,6 @@ Board& Board::get() {
     return *g_board;
 }
 
-bool Board::exists() {
-    return g_board != nullptr;
-}
-
 Board::Board(const BoardConfig& config)
     : config_(config),
       rcc_(cpu_, config.crystal_fitted),

@@ -33,7 +33,6 @@ class Board {
     static Board& create(const BoardConfig& config);
     /// The board of this process; create() must have run.
     static Board& get();
-    static bool exists();
 
     const BoardConfig& config() const { return config_; }
     Cpu& cpu() { return cpu_; }

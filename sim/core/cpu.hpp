@@ -94,7 +94,6 @@ class Cpu {
     void run_until(Picos end);
 
     const std::optional<HaltInfo>& halted() const { return halted_; }
-    bool on_fiber() const { return Fiber::current() != nullptr; }
 
     /// Host stack of each firmware context: the firmware's 1 KiB stacks are
     /// sized for the chip, the host and its sanitizers need far more.
