@@ -7,8 +7,8 @@
 #include <filesystem>
 #include <iostream>
 
-#include "run.hpp"
-#include "scenario.hpp"
+#include "sim/app/run.hpp"
+#include "sim/app/scenario.hpp"
 
 namespace {
 constexpr int kUsageError = 2;

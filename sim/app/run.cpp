@@ -1,4 +1,4 @@
-#include "run.hpp"
+#include "sim/app/run.hpp"
 
 #include <chrono>
 #include <cmath>

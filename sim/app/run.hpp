@@ -10,7 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "sim/platform.hpp"
-#include "scenario.hpp"
+#include "sim/app/scenario.hpp"
 
 namespace sim {
 

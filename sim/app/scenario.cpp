@@ -1,4 +1,4 @@
-#include "scenario.hpp"
+#include "sim/app/scenario.hpp"
 
 #include <cmath>
 #include <fstream>

@@ -1,18 +1,25 @@
-// The virtual board: the core, the register bus and every model, built once
-// per process (a simulated boot always starts from reset in a fresh process).
+// The virtual board: the core, the register bus and, as a wiring table, every
+// model with its address and interrupt, and the devices on its pins and buses.
+// Built once per process: a simulated boot always starts from reset in a
+// fresh process.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "../core/bus.hpp"
-#include "../core/cpu.hpp"
-#include "../models/peripherals.hpp"
-#include "../models/rcc.hpp"
+#include "sim/core/bus.hpp"
+#include "sim/core/cpu.hpp"
+#include "sim/models/bxcan.hpp"
+#include "sim/models/core_blocks.hpp"
+#include "sim/models/gated_block.hpp"
+#include "sim/models/gpio_port.hpp"
+#include "sim/models/rcc.hpp"
+#include "sim/models/tim1.hpp"
+#include "sim/models/usart.hpp"
 
 namespace sim {
 
@@ -37,12 +44,23 @@ class Board {
     const BoardConfig& config() const { return config_; }
     Cpu& cpu() { return cpu_; }
     Bus& bus() { return bus_; }
-    Rcc& rcc() { return rcc_; }
-    Usart& usart1() { return usart1_; }
 
     /// Power-on: every model at its reset state, the core at the reset vector.
     void power_on(std::function<void()> reset_vector);
     void run_until(Picos end) { cpu_.run_until(end); }
+
+    /// A model of the wiring table by name ("USART1", "GPIOF", "DWT", ...);
+    /// aborts if there is none of that name and type.
+    template <class Model>
+    Model& model(const std::string& name) {
+        return dynamic_cast<Model&>(find(name));
+    }
+    Rcc& rcc() { return rcc_; }
+    Usart& usart1() { return usart1_; }
+    GpioPort& gpio(char port) { return *gpio_.at(static_cast<std::size_t>(port - 'A')); }
+    Scb& scb() { return scb_; }
+    Dwt& dwt() { return dwt_; }
+    CoreDebugBlock& core_debug() { return core_debug_; }
 
     /// Bytes USART1 put on its TX pin, in order, with the time each ended.
     const std::vector<ConsoleByte>& console() const { return console_; }
@@ -53,21 +71,59 @@ class Board {
   private:
     explicit Board(const BoardConfig& config);
 
+    struct Slot {
+        std::string name;
+        RegisterBlock* model;
+    };
+    /// Puts a peripheral model at its chip address (`size` bytes of registers).
+    template <class Model, class... Args>
+    Model& at(const char* name, uintptr_t base, uintptr_t size, Args&&... args) {
+        auto model = std::make_unique<Model>(std::forward<Args>(args)...);
+        Model& ref = *model;
+        bus_.attach(base, size, &ref);
+        slots_.push_back(Slot{name, &ref});
+        owned_.push_back(std::move(model));
+        return ref;
+    }
+    /// Puts a core block wherever its own storage is.
+    template <class Model, class... Args>
+    Model& core(const char* name, Args&&... args) {
+        auto model = std::make_unique<Model>(std::forward<Args>(args)...);
+        Model& ref = *model;
+        bus_.attach(reinterpret_cast<uintptr_t>(ref.storage()), Model::kBytes, &ref);
+        slots_.push_back(Slot{name, &ref});
+        owned_.push_back(std::move(model));
+        return ref;
+    }
+    std::vector<std::unique_ptr<GpioPort>> gpio_ports();
+    RegisterBlock& find(const std::string& name);
+
     BoardConfig config_;
     Cpu cpu_;
     Bus bus_;
-    Rcc rcc_;
-    Tim1 tim1_;
-    Usart usart1_;
-    Usart usart6_;
-    std::vector<std::unique_ptr<GpioPort>> gpio_;
-    CanController can1_;
-    CanController can2_;
-    GatedBlock i2c2_;
-    GatedBlock pwr_;
-    RegisterBlock flash_;
+    std::vector<Slot> slots_;
+    std::vector<std::unique_ptr<RegisterBlock>> owned_;
     std::vector<ConsoleByte> console_;
     std::function<void(uint8_t)> echo_;
+
+    // clang-format off
+    // ---- Wiring table ------------------------------------------------------------------
+    //            model                        name      address     size   model's own wiring
+    Rcc&           rcc_    = at<Rcc>          ("RCC",    0x40023800, 0x400, cpu_, config_.crystal_fitted);
+    Tim1&          tim1_   = at<Tim1>         ("TIM1",   0x40010000, 0x400, cpu_, rcc_, /*IRQ TIM1_UP_TIM10*/ 25);
+    Usart&         usart1_ = at<Usart>        ("USART1", 0x40011000, 0x400, cpu_, rcc_, /*APB2ENR*/ 1u << 4, /*APB2*/ true);
+    Usart&         usart6_ = at<Usart>        ("USART6", 0x40011400, 0x400, cpu_, rcc_, /*APB2ENR*/ 1u << 5, /*APB2*/ true);
+    CanController& can1_   = at<CanController>("CAN1",   0x40006400, 0x400, rcc_, /*APB1ENR*/ 1u << 25);
+    CanController& can2_   = at<CanController>("CAN2",   0x40006800, 0x400, rcc_, /*APB1ENR*/ 1u << 26);
+    GatedBlock&    i2c2_   = at<GatedBlock>   ("I2C2",   0x40005800, 0x400, rcc_, Rcc::APB1ENR, 1u << 22);
+    GatedBlock&    pwr_    = at<GatedBlock>   ("PWR",    0x40007000, 0x400, rcc_, Rcc::APB1ENR, 1u << 28);
+    RegisterBlock& flash_  = at<RegisterBlock>("FLASH",  0x40023C00, 0x400);
+    std::vector<std::unique_ptr<GpioPort>> gpio_ = gpio_ports();  // "GPIOA".."GPIOI", 0x40020000 + 0x400 n
+    // Core blocks: never printed, so they live in their own storage.
+    Scb&           scb_        = core<Scb>      ("SCB");
+    CoreDebugBlock&     core_debug_ = core<CoreDebugBlock>("CoreDebug");
+    Dwt&           dwt_        = core<Dwt>      ("DWT", cpu_, core_debug_);
+    // clang-format on
 };
 
 }  // namespace sim

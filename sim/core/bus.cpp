@@ -1,4 +1,4 @@
-#include "bus.hpp"
+#include "sim/core/bus.hpp"
 
 #include <sys/mman.h>
 
@@ -27,6 +27,7 @@ void Bus::map_peripheral_region() {
 }
 
 void Bus::attach(uintptr_t base, uintptr_t size, RegisterBlock* block) {
+    block->base_ = base;
     ranges_.push_back(Range{base, size, block});
 }
 

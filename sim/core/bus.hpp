@@ -12,6 +12,8 @@ namespace sim {
 class RegisterBlock {
   public:
     virtual ~RegisterBlock() = default;
+    /// Back to the state the chip's reset leaves it in.
+    virtual void reset() {}
     /// `cell` is the register's backing word; `offset` its byte offset in the block.
     virtual uint32_t read(uint32_t offset, uint32_t& cell) {
         (void)offset;
@@ -23,6 +25,16 @@ class RegisterBlock {
     }
     /// False while the block's clock is gated off: writes are lost, reads give 0.
     virtual bool clocked() const { return true; }
+    /// Address of the block's first register, set when the board attaches it.
+    uintptr_t base() const { return base_; }
+
+  protected:
+    /// The backing word of the register at `offset`.
+    uint32_t& reg(uint32_t offset) const { return *reinterpret_cast<uint32_t*>(base_ + offset); }
+
+  private:
+    friend class Bus;
+    uintptr_t base_ = 0;
 };
 
 class Bus {

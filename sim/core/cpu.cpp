@@ -1,6 +1,6 @@
-#include "cpu.hpp"
+#include "sim/core/cpu.hpp"
 
-#include "costs.hpp"
+#include "sim/core/costs.hpp"
 
 namespace sim {
 
@@ -11,6 +11,7 @@ constexpr uint32_t kResetCoreHz = 16000000;  // internal oscillator
 Cpu::Cpu() {
     // Fixed-priority exceptions: NMI -2, HardFault -1, the rest default to 0.
     priority_.fill(0);
+    clock_hz_ = core_hz();
 }
 
 uint32_t Cpu::core_hz() const {
@@ -18,27 +19,37 @@ uint32_t Cpu::core_hz() const {
     return hz != 0 ? hz : kResetCoreHz;
 }
 
+// Cycle k of a stretch at f Hz begins at ceil(k x 10^12 / f) ps into it, so
+// the count at time t is floor(t x f / 10^12): exact over any length of run.
+// 128 bits, since t x f passes 2^64 within a second at 168 MHz.
+uint64_t Cpu::cycles() const {
+    const unsigned __int128 scaled =
+        static_cast<unsigned __int128>(now_ - clock_since_) * clock_hz_;
+    return cycles_before_ + static_cast<uint64_t>(scaled / kPsPerS);
+}
+
+void Cpu::follow_core_clock() {
+    const uint32_t hz = core_hz();
+    if (hz != clock_hz_) {
+        cycles_before_ = clock_hz_ != 0 ? cycles() : 0;
+        clock_since_ = now_;
+        clock_hz_ = hz;
+    }
+}
+
 void Cpu::advance_cycles(uint64_t cycles) {
-    const uint64_t hz = core_hz();
-    // 128 bits: cycles x 10^12 passes 2^64 beyond some 18 million cycles.
-    const unsigned __int128 total =
-        static_cast<unsigned __int128>(cycles) * kPsPerS + cycle_remainder_;
-    now_ += static_cast<Picos>(total / hz);
-    cycle_remainder_ = static_cast<uint64_t>(total % hz);
-    cycles_ += cycles;
+    follow_core_clock();
+    const unsigned __int128 scaled =
+        static_cast<unsigned __int128>(now_ - clock_since_) * clock_hz_;
+    const unsigned __int128 target = scaled / kPsPerS + cycles;
+    now_ = clock_since_ + static_cast<Picos>((target * kPsPerS + clock_hz_ - 1) / clock_hz_);
 }
 
 void Cpu::advance_to(Picos to) {
-    if (to <= now_) {
-        return;
+    follow_core_clock();
+    if (to > now_) {
+        now_ = to;
     }
-    // Cycles the core spins or sleeps until `to`; the part-cycle already
-    // carried in the remainder counts towards the first of them.
-    const unsigned __int128 scaled = static_cast<unsigned __int128>(to - now_) * core_hz();
-    const unsigned __int128 due = scaled > cycle_remainder_ ? scaled - cycle_remainder_ : 0;
-    cycles_ += static_cast<uint64_t>(due / kPsPerS);
-    cycle_remainder_ = 0;
-    now_ = to;
 }
 
 void Cpu::consume(uint32_t cycles) {

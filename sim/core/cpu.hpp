@@ -11,9 +11,9 @@
 #include <optional>
 #include <string>
 
-#include "events.hpp"
-#include "fiber.hpp"
-#include "time.hpp"
+#include "sim/core/events.hpp"
+#include "sim/core/fiber.hpp"
+#include "sim/core/time.hpp"
 
 namespace sim {
 
@@ -46,7 +46,9 @@ class Cpu {
 
     // ---- time ----
     Picos now() const { return now_; }
-    uint64_t cycles() const { return cycles_; }
+    /// Core cycles since power-on: a function of virtual time and of the core
+    /// clock's history only, so the cycle counter never drifts from the clock.
+    uint64_t cycles() const;
     EventQueue& events() { return events_; }
     /// Core clock in Hz; follows the firmware's SystemCoreClock.
     uint32_t core_hz() const;
@@ -101,7 +103,6 @@ class Cpu {
 
   private:
     static constexpr int index(int irqn) { return irqn - kFirstException; }
-    void advance(Picos to, uint64_t cycles);
     void advance_cycles(uint64_t cycles);
     void advance_to(Picos to);
     void poll();
@@ -110,9 +111,14 @@ class Cpu {
     void run_handler(int vector);
     void idle_loop();
 
+    void follow_core_clock();
+
     Picos now_ = 0;
-    uint64_t cycles_ = 0;
-    uint64_t cycle_remainder_ = 0;  // picosecond fraction carried between calls
+    // The core clock's current stretch: since `clock_since_` it has run at
+    // `clock_hz_`, and `cycles_before_` cycles had passed when it began.
+    Picos clock_since_ = 0;
+    uint64_t cycles_before_ = 0;
+    uint32_t clock_hz_ = 0;
     const uint32_t* core_hz_source_ = nullptr;
     EventQueue events_;
 

@@ -4,23 +4,31 @@
 #include <cstdint>
 #include <functional>
 #include <queue>
+#include <unordered_set>
 #include <vector>
 
-#include "time.hpp"
+#include "sim/core/time.hpp"
 
 namespace sim {
 
+class EventQueue;
+
 /// Something that happens at a moment of virtual time. Owned by whoever
-/// schedules it; re-scheduling an armed event moves it.
+/// schedules it; re-scheduling an armed event moves it, and destroying one
+/// cancels it.
 class Event {
   public:
-    virtual ~Event() = default;
+    Event() = default;
+    Event(const Event&) = delete;
+    Event& operator=(const Event&) = delete;
+    virtual ~Event();
     virtual void fire(Picos now) = 0;
     bool armed() const { return armed_token_ != 0; }
 
   private:
     friend class EventQueue;
     uint64_t armed_token_ = 0;
+    EventQueue* queue_ = nullptr;
 };
 
 /// An event that runs a function.
@@ -35,8 +43,13 @@ class FunctionEvent final : public Event {
 
 class EventQueue {
   public:
+    EventQueue() = default;
+    EventQueue(const EventQueue&) = delete;
+    EventQueue& operator=(const EventQueue&) = delete;
+    ~EventQueue();
+
     void schedule(Event& event, Picos when);
-    void cancel(Event& event) { event.armed_token_ = 0; }
+    void cancel(Event& event);
     /// Time of the earliest armed event, or kNever.
     Picos next_time();
     /// Fires, in order, every event due at or before `now`; events that firing
@@ -55,6 +68,9 @@ class EventQueue {
     void drop_stale();
 
     std::priority_queue<Entry, std::vector<Entry>, std::greater<Entry>> heap_;
+    // Tokens of the entries still wanted; the others are skipped unread, so a
+    // destroyed event's entry is never touched.
+    std::unordered_set<uint64_t> live_;
     uint64_t next_token_ = 1;
 };
 

@@ -1,4 +1,4 @@
-#include "fiber.hpp"
+#include "sim/core/fiber.hpp"
 
 #include <boost/context/fiber.hpp>
 #include <cstdlib>

@@ -1,4 +1,4 @@
-#include "rcc.hpp"
+#include "sim/models/rcc.hpp"
 
 namespace sim {
 
@@ -22,10 +22,6 @@ Rcc::Rcc(Cpu& cpu, bool crystal_fitted)
           reg(CR) |= kPllRdy;
           update();
       }) {}
-
-uint32_t& Rcc::reg(uint32_t offset) const {
-    return *reinterpret_cast<uint32_t*>(kBase + offset);
-}
 
 void Rcc::reset() {
     reg(CR) = 0x00000083;

@@ -5,14 +5,13 @@
 #include <functional>
 #include <vector>
 
-#include "../core/bus.hpp"
-#include "../core/cpu.hpp"
+#include "sim/core/bus.hpp"
+#include "sim/core/cpu.hpp"
 
 namespace sim {
 
 class Rcc final : public RegisterBlock {
   public:
-    static constexpr uintptr_t kBase = 0x40023800;
     static constexpr uint32_t kHsiHz = 16000000;
     static constexpr uint32_t kHseHz = 8000000;  // the board's crystal
 
@@ -21,7 +20,7 @@ class Rcc final : public RegisterBlock {
                               APB1ENR = 0x40, APB2ENR = 0x44;
 
     Rcc(Cpu& cpu, bool crystal_fitted);
-    void reset();
+    void reset() override;
 
     uint32_t read(uint32_t offset, uint32_t& cell) override;
     void write(uint32_t offset, uint32_t& cell, uint32_t value) override;
@@ -38,7 +37,6 @@ class Rcc final : public RegisterBlock {
     void on_change(std::function<void()> listener) { listeners_.push_back(std::move(listener)); }
 
   private:
-    uint32_t& reg(uint32_t offset) const;
     void update();
 
     Cpu& cpu_;

@@ -11,87 +11,9 @@ sim::Cpu& cpu() {
     return sim::Board::get().cpu();
 }
 
-// The cycle counter counts core cycles while trace is on and it is enabled.
-class CycleCounter final : public sim::RegisterBlock {
-  public:
-    explicit CycleCounter(const CoreDebug_Type& debug) : debug_(debug) {}
-    uint32_t read(uint32_t offset, uint32_t& cell) override {
-        if (offset == offsetof(DWT_Type, CYCCNT) && running_) {
-            return static_cast<uint32_t>(cpu().cycles() - base_);
-        }
-        return cell;
-    }
-    void write(uint32_t offset, uint32_t& cell, uint32_t value) override {
-        cell = value;
-        if (offset == offsetof(DWT_Type, CYCCNT)) {
-            base_ = cpu().cycles() - value;
-        } else if (offset == offsetof(DWT_Type, CTRL)) {
-            gate_changed();
-        }
-    }
-    /// CYCCNTENA or TRCENA was written: the count stops or goes on from where it is.
-    void gate_changed() {
-        const bool run = (ctrl_cell().raw & DWT_CTRL_CYCCNTENA_Msk) &&
-                         (debug_.DEMCR.raw & CoreDebug_DEMCR_TRCENA_Msk);
-        if (run == running_) {
-            return;
-        }
-        if (running_) {
-            counter_cell().raw = static_cast<uint32_t>(cpu().cycles() - base_);
-        } else {
-            base_ = cpu().cycles() - counter_cell().raw;
-        }
-        running_ = run;
-    }
-
-  private:
-    gimbal_reg32_t& counter_cell();
-    gimbal_reg32_t& ctrl_cell();
-    const CoreDebug_Type& debug_;
-    bool running_ = false;
-    uint64_t base_ = 0;
-};
-
-// DEMCR's TRCENA gates the cycle counter.
-class DebugBlock final : public sim::RegisterBlock {
-  public:
-    explicit DebugBlock(CycleCounter& counter) : counter_(counter) {}
-    void write(uint32_t offset, uint32_t& cell, uint32_t value) override {
-        cell = value;
-        if (offset == offsetof(CoreDebug_Type, DEMCR)) {
-            counter_.gate_changed();
-        }
-    }
-
-  private:
-    CycleCounter& counter_;
-};
-
-struct CoreBlocks {
-    SCB_Type scb{};
-    DWT_Type dwt{};
-    CoreDebug_Type debug{};
-    CycleCounter counter{debug};
-    DebugBlock debug_block{counter};
-    CoreBlocks() {
-        sim::Bus& bus = sim::Board::get().bus();
-        bus.attach(reinterpret_cast<uintptr_t>(&dwt), sizeof(dwt), &counter);
-        bus.attach(reinterpret_cast<uintptr_t>(&debug), sizeof(debug), &debug_block);
-    }
-};
-
-CoreBlocks& blocks() {
-    static CoreBlocks* b = new CoreBlocks();
-    return *b;
-}
-
-gimbal_reg32_t& CycleCounter::counter_cell() {
-    return blocks().dwt.CYCCNT;
-}
-
-gimbal_reg32_t& CycleCounter::ctrl_cell() {
-    return blocks().dwt.CTRL;
-}
+static_assert(sizeof(SCB_Type) <= sim::Scb::kBytes);
+static_assert(sizeof(DWT_Type) <= sim::Dwt::kBytes);
+static_assert(sizeof(CoreDebug_Type) <= sim::CoreDebugBlock::kBytes);
 
 }  // namespace
 
@@ -110,13 +32,13 @@ void gimbal_sim_reg_write(void* reg, uint32_t value) {
 }
 
 SCB_Type* gimbal_sim_scb(void) {
-    return &blocks().scb;
+    return static_cast<SCB_Type*>(sim::Board::get().scb().storage());
 }
 DWT_Type* gimbal_sim_dwt(void) {
-    return &blocks().dwt;
+    return static_cast<DWT_Type*>(sim::Board::get().dwt().storage());
 }
 CoreDebug_Type* gimbal_sim_coredebug(void) {
-    return &blocks().debug;
+    return static_cast<CoreDebug_Type*>(sim::Board::get().core_debug().storage());
 }
 
 void __enable_irq(void) {

@@ -1,0 +1,66 @@
+// Register blocks of the Cortex-M4 core the firmware touches: SCB, DWT (the
+// cycle counter) and CoreDebugBlock (DEMCR). They sit outside the peripheral
+// region, so each keeps its own storage and the board attaches it there.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+#include "sim/core/bus.hpp"
+#include "sim/core/cpu.hpp"
+
+namespace sim {
+
+/// A core block with its own register storage.
+template <std::size_t Words>
+class CoreBlock : public RegisterBlock {
+  public:
+    static constexpr std::size_t kBytes = Words * 4;
+    void* storage() { return regs_.data(); }
+    void reset() override { regs_.fill(0); }
+
+  protected:
+    std::array<uint32_t, Words> regs_{};
+};
+
+/// System control block: plain storage (CPACR, AIRCR, ...).
+class Scb final : public CoreBlock<0x8C / 4> {};
+
+class CoreDebugBlock;
+
+/// DWT: CYCCNT counts core cycles while CYCCNTENA and DEMCR.TRCENA are set,
+/// read straight off the core's cycle count so it never drifts from time.
+class Dwt final : public CoreBlock<8> {
+  public:
+    static constexpr uint32_t CTRL = 0x00, CYCCNT = 0x04;
+    static constexpr uint32_t kCycCntEna = 1u << 0;
+
+    Dwt(const Cpu& cpu, const CoreDebugBlock& debug) : cpu_(cpu), debug_(debug) {}
+    void reset() override;
+    uint32_t read(uint32_t offset, uint32_t& cell) override;
+    void write(uint32_t offset, uint32_t& cell, uint32_t value) override;
+    /// CYCCNTENA or TRCENA changed: the count stops or goes on from where it is.
+    void gate_changed();
+
+  private:
+    const Cpu& cpu_;
+    const CoreDebugBlock& debug_;
+    bool running_ = false;
+    uint64_t zero_at_ = 0;  // core cycle count at which CYCCNT would read 0
+};
+
+class CoreDebugBlock final : public CoreBlock<4> {
+  public:
+    static constexpr uint32_t DEMCR = 0x0C;
+    static constexpr uint32_t kTrcEna = 1u << 24;
+
+    void watch(Dwt& dwt) { dwt_ = &dwt; }
+    bool trace_enabled() const { return regs_[DEMCR / 4] & kTrcEna; }
+    void write(uint32_t offset, uint32_t& cell, uint32_t value) override;
+
+  private:
+    Dwt* dwt_ = nullptr;
+};
+
+}  // namespace sim
