@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,8 @@ struct ThreadInfo {
     std::string name;
     int priority;
     uint32_t stack_size;
+    bool blocked = false;
+    std::optional<uint64_t> wake_tick;  // while in a timed wait: the tick it ends on
 };
 
 /// Threads the firmware created, in creation order.

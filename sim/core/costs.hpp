@@ -20,6 +20,9 @@ inline constexpr uint32_t kHalInit = 400;  // a peripheral's HAL_*_Init, registe
 inline constexpr uint32_t kHalClockSwitch =
     2000;                                   // oscillator/PLL/bus-clock reconfiguration bookkeeping
 inline constexpr uint32_t kRtosCall = 120;  // a CMSIS-RTOS v2 call that does not switch threads
+inline constexpr uint32_t kRtosQuery =
+    30;  // a CMSIS-RTOS v2 getter: context check, one kernel field, return
+inline constexpr uint32_t kHalQuery = 8;  // a HAL getter that reads a handle field or a register
 inline constexpr uint32_t kRtosCreate =
     900;  // creating a thread or a queue (heap walk, list set-up)
 inline constexpr uint32_t kContextSwitch = 150;  // PendSV: save one thread, restore another

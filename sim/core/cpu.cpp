@@ -75,7 +75,8 @@ void Cpu::poll() {
         Fiber::suspend();
         return;
     }
-    if (handler_depth_ == 0 && scheduler_ != nullptr && self != startup_.get() &&
+    // Thread switches wait for thread mode with interrupts unmasked, as PendSV does.
+    if (handler_depth_ == 0 && !primask_ && scheduler_ != nullptr && self != startup_.get() &&
         scheduler_->should_yield(self)) {
         if (self != idle_.get()) {
             scheduler_->preempted(self);

@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 
@@ -24,7 +25,7 @@ bool write_all(int fd, const std::string& data) {
 
 }  // namespace
 
-ChildResult in_fresh_process(const std::function<std::string()>& body) {
+ChildResult in_fresh_process(const std::function<std::string()>& body, unsigned wall_limit_s) {
     ChildResult result;
     int fds[2];
     if (::pipe(fds) != 0) {
@@ -39,6 +40,7 @@ ChildResult in_fresh_process(const std::function<std::string()>& body) {
     }
     if (pid == 0) {
         ::close(fds[0]);
+        ::alarm(wall_limit_s);
         const std::string payload = body();
         const bool sent = write_all(fds[1], payload);
         ::close(fds[1]);
@@ -60,7 +62,9 @@ ChildResult in_fresh_process(const std::function<std::string()>& body) {
     if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
         result.ok = true;
     } else if (WIFSIGNALED(status)) {
-        result.failure = "child killed by signal " + std::to_string(WTERMSIG(status));
+        result.failure = WTERMSIG(status) == SIGALRM
+                             ? std::string("child hung: killed after its wall-clock limit")
+                             : "child killed by signal " + std::to_string(WTERMSIG(status));
     } else {
         result.failure = "child exited with status " + std::to_string(WEXITSTATUS(status));
     }

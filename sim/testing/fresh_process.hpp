@@ -13,7 +13,8 @@ struct ChildResult {
     std::string failure;  // how the child ended, when not ok
 };
 
-/// Forks; the child runs `body` and sends back the string it returns.
-ChildResult in_fresh_process(const std::function<std::string()>& body);
+/// Forks; the child runs `body` and sends back the string it returns. A child
+/// still running after `wall_limit_s` seconds is killed (a hang is a failure).
+ChildResult in_fresh_process(const std::function<std::string()>& body, unsigned wall_limit_s = 300);
 
 }  // namespace sim::testing

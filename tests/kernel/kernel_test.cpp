@@ -1,99 +1,10 @@
 // The kernel stand-in, driven through the CMSIS-RTOS v2 calls the firmware
 // uses. Each case boots a board of its own in a child process.
-#include <gtest/gtest.h>
-
-#include <deque>
-#include <functional>
-#include <nlohmann/json.hpp>
-#include <string>
-#include <vector>
-
-#include "cmsis_os2.h"
-#include "sim/board/board.hpp"
-#include "sim/platform.hpp"
-#include "sim/testing/fresh_process.hpp"
-#include "stm32f4xx.h"
-#include "task.h"
+#include "kernel_probe.hpp"
 
 namespace {
 
-using nlohmann::json;
-using Body = std::function<void()>;
-
-// ---- inside the child ----
-
-json g_trace = json::array();
-std::deque<Body> g_bodies;
-
-double now_us() {
-    return static_cast<double>(sim::Board::get().cpu().now()) / sim::kPsPerUs;
-}
-
-void note(const std::string& what, json value = nullptr) {
-    g_trace.push_back(
-        {{"what", what}, {"tick", osKernelGetTickCount()}, {"us", now_us()}, {"value", value}});
-}
-
-osThreadId_t spawn(const char* name, osPriority_t priority, Body body, uint32_t stack_size = 1024) {
-    g_bodies.push_back(std::move(body));
-    osThreadAttr_t attr = {};
-    attr.name = name;
-    attr.priority = priority;
-    attr.stack_size = stack_size;
-    return osThreadNew([](void* arg) { (*static_cast<Body*>(arg))(); }, &g_bodies.back(), &attr);
-}
-
-[[noreturn]] void park() {
-    for (;;) {
-        osDelay(1000000);
-    }
-}
-
-// Keeps the core busy, without blocking, until `ticks` ticks have passed.
-void spin_ticks(uint32_t ticks) {
-    const uint32_t start = osKernelGetTickCount();
-    while (osKernelGetTickCount() - start < ticks) {
-        __NOP();
-    }
-}
-
-// Boots a board whose "main" runs `setup` between kernel initialisation and
-// start, runs it for `ms` of virtual time and returns the trace.
-json boot(const std::function<void()>& setup, double ms, sim::BoardConfig config = {}) {
-    const auto child = sim::testing::in_fresh_process([&] {
-        sim::Board& board = sim::Board::create(config);
-        board.power_on([&] {
-            osKernelInitialize();
-            setup();
-            note("start", osKernelStart());  // only reached if the start fails
-            park();
-        });
-        board.run_until(static_cast<sim::Picos>(ms * sim::kPsPerMs));
-        json out = {{"trace", g_trace}, {"heap", sim::kernel_heap_used()}, {"halted", nullptr}};
-        if (const auto& h = board.cpu().halted()) {
-            out["halted"] = h->where;
-        }
-        return out.dump();
-    });
-    EXPECT_TRUE(child.ok) << child.failure;
-    return child.ok ? json::parse(child.payload) : json::object();
-}
-
-std::vector<json> named(const json& result, const std::string& what) {
-    std::vector<json> out;
-    for (const auto& e : result["trace"]) {
-        if (e["what"] == what) {
-            out.push_back(e);
-        }
-    }
-    return out;
-}
-
-json first(const json& result, const std::string& what) {
-    auto all = named(result, what);
-    EXPECT_FALSE(all.empty()) << "no '" << what << "' in " << result.dump();
-    return all.empty() ? json::object() : all.front();
-}
+using namespace kernel_test;
 
 // ---- scheduling ----
 
@@ -220,7 +131,9 @@ TEST(KernelScheduling, ZeroDelayReturnsAtOnceAndAThreadMustNotReturn) {
         },
         10);
     EXPECT_EQ(first(r, "status")["value"], osOK);
-    EXPECT_EQ(first(r, "status")["us"], first(r, "before")["us"]);
+    // Returns at once, but like every call it takes a little time.
+    EXPECT_GT(first(r, "status")["us"], first(r, "before")["us"]);
+    EXPECT_LT(first(r, "status")["us"].get<double>() - first(r, "before")["us"].get<double>(), 20);
     EXPECT_EQ(r["halted"], "thread t returned");
 }
 

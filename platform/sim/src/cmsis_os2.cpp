@@ -12,14 +12,23 @@ using sim::rtos::MessageQueue;
 using sim::rtos::Thread;
 
 namespace {
+// As the CMSIS-RTOS v2 layer decides it: a handler, or interrupts masked
+// while the kernel runs, makes every call an interrupt-context call.
 bool in_isr() {
-    return sim::Board::get().cpu().in_handler();
+    return Kernel::get().in_isr();
+}
+
+// Every call costs its cycles, queries included, so that a loop polling one
+// lets the tick, interrupts and other threads happen.
+void query() {
+    sim::Board::get().cpu().consume(sim::cost::kRtosQuery);
 }
 }  // namespace
 
 extern "C" {
 
 osStatus_t osKernelInitialize(void) {
+    query();
     if (in_isr()) {
         return osErrorISR;
     }
@@ -28,37 +37,48 @@ osStatus_t osKernelInitialize(void) {
 
 osStatus_t osKernelStart(void) {
     if (in_isr()) {
+        query();
         return osErrorISR;
     }
     return Kernel::get().start();
 }
 
 osKernelState_t osKernelGetState(void) {
+    query();
     return Kernel::get().state();
 }
 
 uint32_t osKernelGetTickCount(void) {
+    query();
     return Kernel::get().tick_count();
 }
 
 uint32_t osKernelGetTickFreq(void) {
+    query();
     return configTICK_RATE_HZ;
 }
 
 osThreadId_t osThreadNew(osThreadFunc_t func, void* argument, const osThreadAttr_t* attr) {
+    if (in_isr()) {
+        query();
+        return nullptr;
+    }
     return Kernel::get().create_thread(func, argument, attr);
 }
 
 const char* osThreadGetName(osThreadId_t thread_id) {
+    query();
     return thread_id ? static_cast<Thread*>(thread_id)->name.c_str() : nullptr;
 }
 
 osThreadId_t osThreadGetId(void) {
+    query();
     return Kernel::get().running();
 }
 
 osStatus_t osThreadYield(void) {
     if (in_isr()) {
+        query();
         return osErrorISR;
     }
     Kernel::get().yield();
@@ -66,14 +86,19 @@ osStatus_t osThreadYield(void) {
 }
 
 osStatus_t osDelay(uint32_t ticks) {
-    if (in_isr()) {
-        return osErrorISR;
+    if (in_isr() || ticks == 0) {
+        query();
+        return ticks == 0 ? osOK : osErrorISR;
     }
-    return ticks == 0 ? osOK : Kernel::get().delay(ticks);
+    return Kernel::get().delay(ticks);
 }
 
 osMessageQueueId_t osMessageQueueNew(uint32_t msg_count, uint32_t msg_size,
                                      const osMessageQueueAttr_t* attr) {
+    if (in_isr()) {
+        query();
+        return nullptr;
+    }
     if (attr != nullptr && (attr->cb_mem != nullptr || attr->mq_mem != nullptr)) {
         return nullptr;  // caller-supplied memory is not offered on this board
     }
@@ -97,18 +122,22 @@ osStatus_t osMessageQueueGet(osMessageQueueId_t mq_id, void* msg_ptr, uint8_t* m
 }
 
 uint32_t osMessageQueueGetCapacity(osMessageQueueId_t mq_id) {
+    query();
     return mq_id ? static_cast<MessageQueue*>(mq_id)->capacity : 0;
 }
 
 uint32_t osMessageQueueGetMsgSize(osMessageQueueId_t mq_id) {
+    query();
     return mq_id ? static_cast<MessageQueue*>(mq_id)->msg_size : 0;
 }
 
 uint32_t osMessageQueueGetCount(osMessageQueueId_t mq_id) {
+    query();
     return mq_id ? static_cast<uint32_t>(static_cast<MessageQueue*>(mq_id)->messages.size()) : 0;
 }
 
 uint32_t osMessageQueueGetSpace(osMessageQueueId_t mq_id) {
+    query();
     if (mq_id == nullptr) {
         return 0;
     }
@@ -121,10 +150,12 @@ void vTaskDelay(const TickType_t xTicksToDelay) {
 }
 
 TickType_t xTaskGetTickCount(void) {
+    query();
     return Kernel::get().tick_count();
 }
 
 size_t xPortGetFreeHeapSize(void) {
+    query();
     const auto& heap = Kernel::get().heap();
     return heap.capacity - heap.used;
 }

@@ -41,9 +41,11 @@ CoreDebug_Type* gimbal_sim_coredebug(void) {
     return static_cast<CoreDebug_Type*>(sim::Board::get().core_debug().storage());
 }
 
+// Unmasking lets pending interrupts in, then a thread switch that was held
+// back (PendSV) happens at once.
 void __enable_irq(void) {
-    cpu().consume(sim::cost::kIntrinsic);
     cpu().set_primask(false);
+    cpu().consume(sim::cost::kIntrinsic);
 }
 
 void __disable_irq(void) {
@@ -52,14 +54,17 @@ void __disable_irq(void) {
 }
 
 uint32_t __get_PRIMASK(void) {
+    cpu().consume(sim::cost::kIntrinsic);
     return cpu().primask() ? 1U : 0U;
 }
 
 void __set_PRIMASK(uint32_t primask) {
     cpu().set_primask((primask & 1U) != 0);
+    cpu().consume(sim::cost::kIntrinsic);
 }
 
 uint32_t __get_IPSR(void) {
+    cpu().consume(sim::cost::kIntrinsic);
     return cpu().in_handler() ? static_cast<uint32_t>(cpu().active_exception()) : 0U;
 }
 
@@ -81,6 +86,7 @@ void __WFI(const char* where) {
 }
 
 uint32_t __RBIT(uint32_t value) {
+    cpu().consume(sim::cost::kIntrinsic);
     uint32_t r = 0;
     for (int i = 0; i < 32; i++) {
         r |= ((value >> i) & 1U) << (31 - i);
@@ -89,6 +95,7 @@ uint32_t __RBIT(uint32_t value) {
 }
 
 uint8_t __CLZ(uint32_t value) {
+    cpu().consume(sim::cost::kIntrinsic);
     return static_cast<uint8_t>(std::countl_zero(value));
 }
 
@@ -98,6 +105,7 @@ void NVIC_SetPriorityGrouping(uint32_t PriorityGroup) {
 }
 
 uint32_t NVIC_GetPriorityGrouping(void) {
+    cpu().consume(sim::cost::kRegisterAccess);
     return cpu().priority_grouping();
 }
 
@@ -117,6 +125,7 @@ void NVIC_DisableIRQ(IRQn_Type IRQn) {
 }
 
 uint32_t NVIC_GetEnableIRQ(IRQn_Type IRQn) {
+    cpu().consume(sim::cost::kRegisterAccess);
     return IRQn >= 0 && cpu().irq_enabled(IRQn) ? 1U : 0U;
 }
 
@@ -131,6 +140,7 @@ void NVIC_ClearPendingIRQ(IRQn_Type IRQn) {
 }
 
 uint32_t NVIC_GetPendingIRQ(IRQn_Type IRQn) {
+    cpu().consume(sim::cost::kRegisterAccess);
     return cpu().pending(IRQn) ? 1U : 0U;
 }
 
@@ -140,6 +150,7 @@ void NVIC_SetPriority(IRQn_Type IRQn, uint32_t priority) {
 }
 
 uint32_t NVIC_GetPriority(IRQn_Type IRQn) {
+    cpu().consume(sim::cost::kRegisterAccess);
     return cpu().priority(IRQn);
 }
 

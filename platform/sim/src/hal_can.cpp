@@ -65,10 +65,12 @@ HAL_StatusTypeDef HAL_CAN_Init(CAN_HandleTypeDef* hcan) {
 }
 
 HAL_CAN_StateTypeDef HAL_CAN_GetState(const CAN_HandleTypeDef* hcan) {
+    enter(cost::kHalQuery);
     return hcan->State;
 }
 
 uint32_t HAL_CAN_GetError(const CAN_HandleTypeDef* hcan) {
+    enter(cost::kHalQuery);
     return hcan->ErrorCode;
 }
 }

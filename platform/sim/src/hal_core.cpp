@@ -56,6 +56,7 @@ uint32_t HAL_GetTick(void) {
 }
 
 uint32_t HAL_GetTickPrio(void) {
+    enter(cost::kHalQuery);
     return uwTickPrio;
 }
 
@@ -71,8 +72,12 @@ void HAL_Delay(uint32_t Delay) {
     }
 }
 
-void HAL_SuspendTick(void) {}
-void HAL_ResumeTick(void) {}
+void HAL_SuspendTick(void) {
+    enter(cost::kHalQuery);
+}
+void HAL_ResumeTick(void) {
+    enter(cost::kHalQuery);
+}
 
 void HAL_NVIC_SetPriorityGrouping(uint32_t PriorityGroup) {
     enter();
@@ -100,6 +105,7 @@ void HAL_NVIC_SystemReset(void) {
 }
 
 uint32_t HAL_SYSTICK_Config(uint32_t TicksNumb) {
+    enter();
     (void)TicksNumb;
     return 1U;  // SysTick belongs to the RTOS on this board
 }

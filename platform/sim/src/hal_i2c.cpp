@@ -67,6 +67,7 @@ void HAL_I2C_ER_IRQHandler(I2C_HandleTypeDef* hi2c) {
 }
 
 HAL_I2C_StateTypeDef HAL_I2C_GetState(I2C_HandleTypeDef* hi2c) {
+    enter(cost::kHalQuery);
     return hi2c->State;
 }
 }

@@ -116,6 +116,7 @@ uint32_t HAL_RCC_GetSysClockFreq(void) {
 }
 
 uint32_t HAL_RCC_GetHCLKFreq(void) {
+    enter(cost::kHalQuery);
     return SystemCoreClock;
 }
 

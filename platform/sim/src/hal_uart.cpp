@@ -157,6 +157,7 @@ void HAL_UART_IRQHandler(UART_HandleTypeDef* huart) {
 }
 
 HAL_UART_StateTypeDef HAL_UART_GetState(UART_HandleTypeDef* huart) {
+    enter(cost::kHalQuery);
     return static_cast<HAL_UART_StateTypeDef>(huart->gState | huart->RxState);
 }
 }

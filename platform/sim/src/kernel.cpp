@@ -20,6 +20,28 @@ std::size_t round_up(std::size_t n, std::size_t a) {
 }
 }  // namespace
 
+void ReadyList::remove(Thread* t) {
+    for (auto it = items_.begin(); it != items_.end(); ++it) {
+        if (*it == t) {
+            if (index_ == it) {
+                index_ = it == items_.begin() ? items_.end() : std::prev(it);
+            }
+            items_.erase(it);
+            return;
+        }
+    }
+}
+
+Thread* ReadyList::next() {
+    if (items_.empty()) {
+        return nullptr;
+    }
+    if (index_ == items_.end() || ++index_ == items_.end()) {
+        index_ = items_.begin();
+    }
+    return *index_;
+}
+
 bool HeapModel::allocate(std::size_t bytes) {
     if (bytes == 0) {
         return false;
@@ -60,6 +82,7 @@ osStatus_t Kernel::start() {
         return osError;
     }
     state_ = osKernelRunning;
+    cpu_.consume(cost::kRtosCall);
     // SysTick and PendSV at the lowest level; the tick runs from here on.
     cpu_.set_vector(kSysTickIrq, &Kernel::systick_handler);
     cpu_.set_priority(kSysTickIrq, kKernelInterruptLevel);
@@ -75,13 +98,24 @@ void Kernel::systick_handler() {
     k.tick();
 }
 
+bool Kernel::in_isr() const {
+    return cpu_.in_handler() || (cpu_.primask() && state_ == osKernelRunning);
+}
+
 void Kernel::tick() {
     ticks_++;
+    const int running = current_ != nullptr ? current_->priority : -1;
     while (!delayed_.empty() && std::get<0>(*delayed_.begin()) <= ticks_) {
-        wake(std::get<2>(*delayed_.begin()), osErrorTimeout);
+        Thread* t = std::get<2>(*delayed_.begin());
+        wake(t, osErrorTimeout);
+        // From the tick, a woken thread of equal priority also takes its turn.
+        if (t->priority >= running) {
+            request_switch();
+        }
     }
-    if (current_ != nullptr && !ready_[current_->priority].empty()) {
-        slice_expired_ = true;
+    // Time slicing: the running thread's peers get the next tick.
+    if (current_ != nullptr && ready_[current_->priority].size() > 1) {
+        request_switch();
     }
 }
 
@@ -133,8 +167,14 @@ Thread* Kernel::create_thread(osThreadFunc_t func, void* argument, const osThrea
         Cpu::kHostStackBytes);
     threads_.push_back(std::move(t));
     make_ready(raw);
-    if (state_ == osKernelRunning) {
-        cpu_.consume(cost::kRtosCall);  // a more urgent new thread runs at once
+    if (state_ != osKernelRunning) {
+        // Before the start, the last created of the most urgent runs first.
+        if (current_ == nullptr || raw->priority >= current_->priority) {
+            current_ = raw;
+        }
+    } else if (current_ != nullptr && raw->priority > current_->priority) {
+        request_switch();  // a more urgent new thread runs at once
+        cpu_.consume(cost::kRtosCall);
     }
     return raw;
 }
@@ -156,8 +196,15 @@ MessageQueue* Kernel::create_queue(uint32_t count, uint32_t size) {
 }
 
 void Kernel::make_ready(Thread* t) {
+    if (t == current_ && t->state == Thread::State::Running) {
+        return;  // blocked with interrupts masked and woken before it switched out
+    }
     t->state = Thread::State::Ready;
-    ready_[t->priority].push_back(t);
+    ready_[t->priority].insert_end(t);
+}
+
+void Kernel::unready(Thread* t) {
+    ready_[t->priority].remove(t);
 }
 
 int Kernel::top_ready_priority() const {
@@ -170,51 +217,51 @@ int Kernel::top_ready_priority() const {
 }
 
 Fiber* Kernel::pick_next() {
-    const int p = top_ready_priority();
-    if (p < 0) {
+    switch_pending_ = false;
+    if (!started_) {
+        started_ = true;  // the kernel's start runs the thread chosen at creation
+    } else {
+        const int p = top_ready_priority();
+        current_ = p < 0 ? nullptr : ready_[p].next();
+    }
+    if (current_ == nullptr) {
         return nullptr;
     }
-    Thread* t = ready_[p].front();
-    ready_[p].pop_front();
-    t->state = Thread::State::Running;
-    current_ = t;
-    slice_expired_ = false;
-    return t->fiber.get();
+    current_->state = Thread::State::Running;
+    return current_->fiber.get();
 }
 
 bool Kernel::should_yield(Fiber* running) {
-    const int top = top_ready_priority();
     if (current_ == nullptr || current_->fiber.get() != running) {
-        return top >= 0;  // the idle loop gives way to any ready thread
+        return top_ready_priority() >= 0;  // the idle loop gives way to any ready thread
     }
-    return top > current_->priority || (slice_expired_ && top == current_->priority);
+    return switch_pending_;
 }
 
 void Kernel::preempted(Fiber* running) {
-    if (current_ == nullptr || current_->fiber.get() != running) {
-        return;
+    // The thread stays where it is in its ready list (or off it, if it blocked
+    // while interrupts were masked); the next pick moves the index on.
+    if (current_ != nullptr && current_->fiber.get() == running &&
+        current_->state == Thread::State::Running) {
+        current_->state = Thread::State::Ready;
     }
-    Thread* t = current_;
-    current_ = nullptr;
-    t->state = Thread::State::Ready;
-    // A thread whose slice ran out goes behind its peers; one pre-empted by a
-    // more urgent thread resumes first at its level.
-    if (slice_expired_) {
-        ready_[t->priority].push_back(t);
-    } else {
-        ready_[t->priority].push_front(t);
-    }
-    slice_expired_ = false;
 }
 
-void Kernel::block_current(uint32_t timeout) {
+void Kernel::block_current(uint32_t timeout, Wait kind) {
     Thread* t = current_;
+    unready(t);
     t->state = Thread::State::Blocked;
-    t->timed = timeout != osWaitForever;
+    t->timed = kind == Wait::ForTicks || timeout != osWaitForever;
     if (t->timed) {
         t->wake_tick = ticks_ + timeout;
         t->wait_seq = next_wait_seq_++;
         delayed_.insert({t->wake_tick, t->wait_seq, t});
+    }
+    request_switch();
+    if (cpu_.primask()) {
+        // PendSV waits for interrupts to be enabled: the thread runs on,
+        // already blocked, until then.
+        return;
     }
     current_ = nullptr;
     cpu_.switch_out();
@@ -233,6 +280,15 @@ void Kernel::wake(Thread* t, osStatus_t result) {
     }
     t->result = result;
     make_ready(t);
+}
+
+void Kernel::wake_by_call(Thread* t, osStatus_t result) {
+    wake(t, result);
+    // A call (or an interrupt) that readies a more urgent thread yields to it.
+    if (current_ == nullptr || t->priority > current_->priority) {
+        request_switch();
+    }
+    cpu_.consume(cost::kRtosCall);
 }
 
 void Kernel::enqueue_waiter(std::vector<Thread*>& list, Thread* t) {
@@ -257,23 +313,24 @@ osStatus_t Kernel::delay(uint32_t ticks) {
         yield();
         return osOK;
     }
-    block_current(ticks);
+    // portMAX_DELAY here is a delay of that many ticks: only waits on an
+    // object can last for ever.
+    block_current(ticks, Wait::ForTicks);
     return osOK;
 }
 
 void Kernel::yield() {
-    if (current_ == nullptr) {
-        return;
+    // The switch takes the next thread round at the top priority: a peer if
+    // there is one, otherwise this thread again.
+    if (current_ != nullptr) {
+        request_switch();
     }
-    if (!ready_[current_->priority].empty()) {
-        slice_expired_ = true;  // go behind the peers at this level
-        cpu_.consume(cost::kRtosCall);
-    }
+    cpu_.consume(cost::kRtosCall);
 }
 
 osStatus_t Kernel::put(MessageQueue* q, const void* msg, uint32_t timeout) {
     cpu_.consume(cost::kRtosCall);
-    const bool isr = cpu_.in_handler();
+    const bool isr = in_isr();
     if (q == nullptr || msg == nullptr || (isr && timeout != 0)) {
         return osErrorParameter;
     }
@@ -281,8 +338,7 @@ osStatus_t Kernel::put(MessageQueue* q, const void* msg, uint32_t timeout) {
         // Straight into the buffer of the most urgent waiting reader.
         Thread* reader = q->getters.front();
         std::memcpy(reader->get_buffer, msg, q->msg_size);
-        wake(reader, osOK);
-        cpu_.consume(cost::kRtosCall);
+        wake_by_call(reader, osOK);
         return osOK;
     }
     if (q->messages.size() < q->capacity) {
@@ -297,13 +353,13 @@ osStatus_t Kernel::put(MessageQueue* q, const void* msg, uint32_t timeout) {
     self->queue = q;
     self->put_buffer = msg;
     enqueue_waiter(q->putters, self);
-    block_current(timeout);
+    block_current(timeout, Wait::UpToTimeout);
     return self->result;
 }
 
 osStatus_t Kernel::get(MessageQueue* q, void* msg, uint32_t timeout) {
     cpu_.consume(cost::kRtosCall);
-    const bool isr = cpu_.in_handler();
+    const bool isr = in_isr();
     if (q == nullptr || msg == nullptr || (isr && timeout != 0)) {
         return osErrorParameter;
     }
@@ -315,8 +371,7 @@ osStatus_t Kernel::get(MessageQueue* q, void* msg, uint32_t timeout) {
             Thread* writer = q->putters.front();
             const auto* bytes = static_cast<const uint8_t*>(writer->put_buffer);
             q->messages.emplace_back(bytes, bytes + q->msg_size);
-            wake(writer, osOK);
-            cpu_.consume(cost::kRtosCall);
+            wake_by_call(writer, osOK);
         }
         return osOK;
     }
@@ -327,7 +382,7 @@ osStatus_t Kernel::get(MessageQueue* q, void* msg, uint32_t timeout) {
     self->queue = q;
     self->get_buffer = msg;
     enqueue_waiter(q->getters, self);
-    block_current(timeout);
+    block_current(timeout, Wait::UpToTimeout);
     return self->result;
 }
 
@@ -338,7 +393,12 @@ namespace sim {
 std::vector<ThreadInfo> created_threads() {
     std::vector<ThreadInfo> out;
     for (const auto& t : rtos::Kernel::get().threads()) {
-        out.push_back(ThreadInfo{t->name, t->priority, t->stack_size});
+        ThreadInfo info{t->name, t->priority, t->stack_size, false, std::nullopt};
+        info.blocked = t->state == rtos::Thread::State::Blocked;
+        if (info.blocked && t->timed) {
+            info.wake_tick = t->wake_tick;
+        }
+        out.push_back(info);
     }
     return out;
 }

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <list>
 #include <memory>
 #include <set>
 #include <string>
@@ -19,6 +20,24 @@
 namespace sim::rtos {
 
 struct MessageQueue;
+struct Thread;
+
+/// The kernel's ready list of one priority: a ring with an end marker and an
+/// index. A thread made ready goes in just behind the index, so it is the last
+/// to come round; each switch takes the entry after the index. The running
+/// thread stays in its list, so after a preemption the round goes on past it.
+class ReadyList {
+  public:
+    bool empty() const { return items_.empty(); }
+    std::size_t size() const { return items_.size(); }
+    void insert_end(Thread* t) { items_.insert(index_, t); }
+    void remove(Thread* t);
+    Thread* next();
+
+  private:
+    std::list<Thread*> items_;
+    std::list<Thread*>::iterator index_ = items_.end();  // end() is the marker
+};
 
 struct Thread {
     enum class State { Ready, Running, Blocked, Terminated };
@@ -78,10 +97,14 @@ class Kernel final : public Scheduler {
 
     Thread* create_thread(osThreadFunc_t func, void* argument, const osThreadAttr_t* attr);
     MessageQueue* create_queue(uint32_t count, uint32_t size);
+    /// The kernel's task delay: `ticks` ticks (0 yields), never for ever.
     osStatus_t delay(uint32_t ticks);
     osStatus_t put(MessageQueue* q, const void* msg, uint32_t timeout);
     osStatus_t get(MessageQueue* q, void* msg, uint32_t timeout);
     void yield();
+    /// True where a CMSIS-RTOS v2 call acts as from an interrupt: in a handler,
+    /// or with interrupts masked once the kernel runs.
+    bool in_isr() const;
 
     uint32_t tick_count() const { return static_cast<uint32_t>(ticks_); }
     Thread* running() const { return current_; }
@@ -97,8 +120,12 @@ class Kernel final : public Scheduler {
     static void systick_handler();
     void tick();
     void make_ready(Thread* t);
-    void block_current(uint32_t timeout);
+    void unready(Thread* t);
+    enum class Wait { ForTicks, UpToTimeout };
+    void block_current(uint32_t timeout, Wait kind);
+    void request_switch() { switch_pending_ = true; }
     void wake(Thread* t, osStatus_t result);
+    void wake_by_call(Thread* t, osStatus_t result);
     int top_ready_priority() const;
     static void enqueue_waiter(std::vector<Thread*>& list, Thread* t);
     static void remove_waiter(std::vector<Thread*>& list, Thread* t);
@@ -107,13 +134,14 @@ class Kernel final : public Scheduler {
     osKernelState_t state_ = osKernelInactive;
     std::vector<std::unique_ptr<Thread>> threads_;
     std::vector<std::unique_ptr<MessageQueue>> queues_;
-    std::array<std::deque<Thread*>, kPriorities> ready_;
+    std::array<ReadyList, kPriorities> ready_;
     // Timed waits by (wake tick, sequence): first come, first woken on a tick.
     std::set<std::tuple<uint64_t, uint64_t, Thread*>> delayed_;
     uint64_t next_wait_seq_ = 0;
     Thread* current_ = nullptr;
     uint64_t ticks_ = 0;
-    bool slice_expired_ = false;
+    bool switch_pending_ = false;  // PendSV: the next platform call switches
+    bool started_ = false;         // the first switch runs current_ as chosen at creation
     HeapModel heap_;
     FunctionEvent systick_;
 };
