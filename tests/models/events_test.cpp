@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -186,3 +187,26 @@ TEST(EventQueue, CancellingFromAFiringEventStopsAnEventDueInTheSameCall) {
 }
 
 }  // namespace
+
+// A model torn down while its event is still scheduled must not leave the
+// queue holding a pointer to it.
+TEST(EventQueue, AnEventDestroyedWhileScheduledNeverFires) {
+    sim::EventQueue q;
+    std::vector<std::string> fired;
+    auto doomed = std::make_unique<FunctionEvent>([&](Picos) { fired.push_back("doomed"); });
+    FunctionEvent kept([&](Picos) { fired.push_back("kept"); });
+    q.schedule(*doomed, 10);
+    q.schedule(kept, 20);
+    doomed.reset();
+    EXPECT_EQ(q.next_time(), 20u);
+    q.run_due(30);
+    EXPECT_EQ(fired, std::vector<std::string>{"kept"});
+
+    // And events that outlive their queue can still be destroyed safely.
+    auto late = std::make_unique<FunctionEvent>([](Picos) {});
+    {
+        sim::EventQueue short_lived;
+        short_lived.schedule(*late, 5);
+    }
+    EXPECT_FALSE(late->armed());
+}
