@@ -31,5 +31,8 @@ std::size_t kernel_heap_used();
 std::size_t kernel_heap_size();
 /// Ticks since the kernel started.
 uint32_t kernel_ticks();
+/// What the core is running: "start-up code", "thread NAME", "idle" or
+/// "an interrupt handler".
+std::string running_context();
 
 }  // namespace sim

@@ -24,6 +24,30 @@ uint64_t parse_seed(const std::string& text) {
     }
     return value;
 }
+
+// Writes the run's files and says how it ended; the exit status to use.
+int finish(const std::string& out_dir, const sim::Scenario& scenario, const sim::RunResult& result,
+           bool quiet) {
+    std::fflush(stdout);
+    try {
+        sim::write_outputs(out_dir, scenario, result);
+    } catch (const std::exception& e) {
+        std::cerr << "gimbal-sim: " << e.what() << "\n";
+        return 1;
+    }
+    if (!quiet) {
+        std::fprintf(stderr, "gimbal-sim: %.3f s of virtual time in %.3f s (%.0fx real time)\n",
+                     result.virtual_time_s, result.wall_time_s,
+                     result.wall_time_s > 0 ? result.virtual_time_s / result.wall_time_s : 0.0);
+    }
+    if (result.halted) {
+        std::fprintf(stderr, "gimbal-sim: the board halted: %s, at %.6f s of virtual time\n",
+                     result.halted->where.c_str(), result.halted->virtual_time_s);
+        return sim::kExitBoardHalted;
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -33,12 +57,17 @@ int main(int argc, char** argv) {
     std::optional<std::string> seed;
     std::string out_dir = "out";
     bool quiet = false;
+    double stuck_after_s = 10.0;
     app.add_option("--scenario", scenario_file, "scenario file (JSON)");
     app.add_option("--duration", duration, "virtual seconds to run (overrides the scenario)");
     app.add_option("--seed", seed, "seed of the run's random choices (overrides the scenario)");
     app.add_option("--out", out_dir, "folder for console.log and summary.json")
         ->capture_default_str();
     app.add_flag("--quiet", quiet, "do not echo the console to standard output");
+    app.add_option("--stuck-after", stuck_after_s,
+                   "wall seconds without virtual progress before the firmware counts as stuck")
+        ->check(CLI::Range(0.1, 86400.0))
+        ->capture_default_str();
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
@@ -74,28 +103,19 @@ int main(int argc, char** argv) {
         return kUsageError;
     }
 
-    std::function<void(uint8_t)> echo;
+    sim::RunHooks hooks;
+    hooks.stuck_after_s = stuck_after_s;
     if (!quiet) {
-        echo = [](uint8_t byte) {
+        hooks.console_echo = [](uint8_t byte) {
             std::fputc(byte, stdout);
             if (byte == '\n') {
                 std::fflush(stdout);
             }
         };
     }
-    const sim::RunResult result = sim::run_firmware(scenario, echo);
-    std::fflush(stdout);
-    try {
-        sim::write_outputs(out_dir, scenario, result);
-    } catch (const std::exception& e) {
-        std::cerr << "gimbal-sim: " << e.what() << "\n";
-        return 1;
-    }
-    if (!quiet) {
-        std::fprintf(stderr, "gimbal-sim: %.3f s of virtual time in %.3f s (%.0fx real time)%s\n",
-                     result.virtual_time_s, result.wall_time_s,
-                     result.wall_time_s > 0 ? result.virtual_time_s / result.wall_time_s : 0.0,
-                     result.halted ? (", board halted in " + result.halted->where).c_str() : "");
-    }
-    return 0;
+    hooks.on_stuck = [&](const sim::RunResult& result) {
+        finish(out_dir, scenario, result, quiet);
+    };
+    const sim::RunResult result = sim::run_firmware(scenario, hooks);
+    return finish(out_dir, scenario, result, quiet);
 }

@@ -1,31 +1,27 @@
 #include "sim/app/run.hpp"
 
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <stdexcept>
 
+#include "sim/app/stuck_watch.hpp"
 #include "sim/board/board.hpp"
 
 namespace sim {
 
-RunResult run_firmware(const Scenario& scenario, std::function<void(uint8_t)> console_echo) {
-    BoardConfig config;
-    config.queue_create_fails = scenario.faults.queue_create_fails;
-    Board& board = Board::create(config);
-    board.set_console_echo(std::move(console_echo));
+namespace {
 
-    const auto wall_start = std::chrono::steady_clock::now();
-    board.power_on(firmware_reset);
-    const Picos end = static_cast<Picos>(std::llround(scenario.duration_s * 1e12));
-    board.run_until(end);
-    const auto wall_end = std::chrono::steady_clock::now();
-
+RunResult collect(Board& board, std::chrono::steady_clock::time_point wall_start) {
     RunResult r;
     r.console = board.console_text();
     r.virtual_time_s = to_seconds(board.cpu().now());
-    r.wall_time_s = std::chrono::duration<double>(wall_end - wall_start).count();
+    r.wall_time_s =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - wall_start).count();
     r.threads = created_threads();
     r.kernel_heap_used_bytes = kernel_heap_used();
     r.kernel_ticks = kernel_ticks();
@@ -33,6 +29,38 @@ RunResult run_firmware(const Scenario& scenario, std::function<void(uint8_t)> co
         r.halted = RunResult::Halt{halt->where, to_seconds(halt->at)};
     }
     return r;
+}
+
+}  // namespace
+
+RunResult run_firmware(const Scenario& scenario, const RunHooks& hooks) {
+    BoardConfig config;
+    config.queue_create_fails = scenario.faults.queue_create_fails;
+    config.crystal_fitted = !scenario.faults.no_crystal;
+    Board& board = Board::create(config);
+    board.set_console_echo(hooks.console_echo);
+
+    const auto wall_start = std::chrono::steady_clock::now();
+    board.power_on(firmware_reset);
+    const Picos end = static_cast<Picos>(std::llround(scenario.duration_s * 1e12));
+    {
+        // The core's thread is spinning in firmware code that touches nothing
+        // of the board when this fires, so reading the board here is safe.
+        StuckWatch watch(board.cpu(), hooks.stuck_after_s, [&] {
+            RunResult r = collect(board, wall_start);
+            std::ostringstream where;
+            where << "stuck in " << running_context() << ": no virtual progress for "
+                  << hooks.stuck_after_s << " s of wall time";
+            r.halted = RunResult::Halt{where.str(), to_seconds(board.cpu().progress())};
+            if (hooks.on_stuck) {
+                hooks.on_stuck(r);
+            }
+            std::fflush(nullptr);
+            std::_Exit(kExitBoardHalted);
+        });
+        board.run_until(end);
+    }
+    return collect(board, wall_start);
 }
 
 nlohmann::json summary_json(const Scenario& scenario, const RunResult& r) {

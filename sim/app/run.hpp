@@ -28,9 +28,23 @@ struct RunResult {
     std::optional<Halt> halted;
 };
 
+/// How a run reaches the world outside the board.
+struct RunHooks {
+    std::function<void(uint8_t)> console_echo;  // each console byte as it leaves
+    /// Wall seconds without virtual progress after which the firmware counts
+    /// as stuck in code that calls nothing; `on_stuck` then gets what the run
+    /// has so far (from another host thread) and the process ends with
+    /// kExitBoardHalted.
+    double stuck_after_s = 10.0;
+    std::function<void(const RunResult&)> on_stuck;
+};
+
+/// gimbal-sim's exit status when the board halted or the firmware got stuck.
+inline constexpr int kExitBoardHalted = 3;
+
 /// Boots the firmware from reset on this process's board and runs it for the
 /// scenario's duration. Once per process.
-RunResult run_firmware(const Scenario& scenario, std::function<void(uint8_t)> console_echo = {});
+RunResult run_firmware(const Scenario& scenario, const RunHooks& hooks = {});
 
 nlohmann::json summary_json(const Scenario& scenario, const RunResult& result);
 

@@ -4,6 +4,7 @@
 #include <fstream>
 #include <set>
 #include <sstream>
+#include <utility>
 
 namespace sim {
 
@@ -73,15 +74,17 @@ Scenario parse_scenario(const std::string& json_text) {
             throw ScenarioError(std::string("'faults' must be an object, not ") +
                                 type_name(faults));
         }
-        refuse_unknown(faults, {"queue_create_fails"}, "faults.");
-        if (faults.contains("queue_create_fails")) {
-            const json& v = faults["queue_create_fails"];
-            if (!v.is_boolean()) {
-                throw ScenarioError(
-                    std::string("'faults.queue_create_fails' must be true or false, not ") +
-                    type_name(v));
+        refuse_unknown(faults, {"queue_create_fails", "no_crystal"}, "faults.");
+        for (auto [key, flag] : {std::pair{"queue_create_fails", &s.faults.queue_create_fails},
+                                 std::pair{"no_crystal", &s.faults.no_crystal}}) {
+            if (faults.contains(key)) {
+                const json& v = faults[key];
+                if (!v.is_boolean()) {
+                    throw ScenarioError(std::string("'faults.") + key +
+                                        "' must be true or false, not " + type_name(v));
+                }
+                *flag = v.get<bool>();
             }
-            s.faults.queue_create_fails = v.get<bool>();
         }
     }
     return s;
@@ -100,7 +103,9 @@ Scenario load_scenario_file(const std::string& path) {
 nlohmann::json to_json(const Scenario& s) {
     return {{"duration_s", s.duration_s},
             {"seed", s.seed},
-            {"faults", {{"queue_create_fails", s.faults.queue_create_fails}}}};
+            {"faults",
+             {{"queue_create_fails", s.faults.queue_create_fails},
+              {"no_crystal", s.faults.no_crystal}}}};
 }
 
 }  // namespace sim

@@ -15,6 +15,7 @@ struct Scenario {
     uint64_t seed = 1;
     struct Faults {
         bool queue_create_fails = false;
+        bool no_crystal = false;  // the HSE crystal does not start
     } faults;
 };
 

@@ -58,6 +58,7 @@ void Cpu::consume(uint32_t cycles) {
 }
 
 void Cpu::poll() {
+    progress_.store(now_, std::memory_order_relaxed);
     if (events_.next_time() <= now_) {
         events_.run_due(now_);
     }

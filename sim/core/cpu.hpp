@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -96,6 +97,9 @@ class Cpu {
     void run_until(Picos end);
 
     const std::optional<HaltInfo>& halted() const { return halted_; }
+    /// Virtual time as of the last platform call, readable from any host
+    /// thread: a watchdog sees from it whether the firmware still calls in.
+    Picos progress() const { return progress_.load(std::memory_order_relaxed); }
 
     /// Host stack of each firmware context: the firmware's 1 KiB stacks are
     /// sized for the chip, the host and its sanitizers need far more.
@@ -141,6 +145,7 @@ class Cpu {
     Fiber* last_run_ = nullptr;
     Picos run_end_ = 0;
     std::optional<HaltInfo> halted_;
+    std::atomic<Picos> progress_{0};
 };
 
 }  // namespace sim

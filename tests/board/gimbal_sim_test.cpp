@@ -143,8 +143,21 @@ TEST_F(GimbalSim, OptionsOverrideTheScenarioFile) {
     EXPECT_EQ(summary["virtual_time_s"], 0.5);
     EXPECT_EQ(
         summary["scenario"],
-        json::parse(R"({"duration_s": 0.5, "seed": 9, "faults": {"queue_create_fails": true}})"));
+        json::parse(R"({"duration_s": 0.5, "seed": 9,
+                        "faults": {"queue_create_fails": true, "no_crystal": false}})"));
     EXPECT_EQ(read_file(dir_ / "o" / "console.log").rfind("[app_init] ERROR", 0), 0u);
+}
+
+// A board that stops for good is not bad input: the files are written, and
+// the status and standard error say where and when it stopped.
+TEST_F(GimbalSim, AHaltedBoardEndsWithStatus3AndSaysWhereAndWhen) {
+    const fs::path file = scenario(R"({"faults": {"no_crystal": true}})");
+    const Outcome o = run({"--scenario", file, "--duration", "0.5", "--out", dir_ / "o", "--quiet"});
+    EXPECT_EQ(o.status, 3) << o.err;
+    EXPECT_NE(o.err.find("halted: Error_Handler, at 0.20"), std::string::npos) << o.err;
+    const json summary = comparable_summary(dir_ / "o");
+    EXPECT_EQ(summary["halted"]["where"], "Error_Handler");
+    EXPECT_EQ(read_file(dir_ / "o" / "console.log"), "");
 }
 
 struct BadInput {
@@ -178,7 +191,8 @@ const BadInput kBadInputs[] = {
     {"NumberTooLarge", R"({"duration_s": 1e999})", {}, "1e999"},
     {"NotAnObject", "[1]", {}, "object"},
     {"UnknownKey", R"({"duraton_s": 3})", {}, "duraton_s"},
-    {"UnknownFault", R"({"faults": {"no_crystal": true}})", {}, "faults.no_crystal"},
+    {"UnknownFault", R"({"faults": {"crystal_missing": true}})", {}, "faults.crystal_missing"},
+    {"CrystalFaultString", R"({"faults": {"no_crystal": "yes"}})", {}, "faults.no_crystal"},
     {"FaultsNotAnObject", R"({"faults": true})", {}, "faults"},
     {"DurationString", R"({"duration_s": "3"})", {}, "duration_s"},
     {"DurationZero", R"({"duration_s": 0})", {}, "duration_s"},

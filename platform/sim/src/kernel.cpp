@@ -411,6 +411,17 @@ std::size_t kernel_heap_size() {
     return configTOTAL_HEAP_SIZE;
 }
 
+std::string running_context() {
+    const rtos::Kernel& k = rtos::Kernel::get();
+    if (Board::get().cpu().in_handler()) {
+        return "an interrupt handler";
+    }
+    if (k.state() != osKernelRunning) {
+        return "start-up code";
+    }
+    return k.running() != nullptr ? "thread " + k.running()->name : "idle";
+}
+
 uint32_t kernel_ticks() {
     return rtos::Kernel::get().tick_count();
 }
