@@ -29,6 +29,8 @@ std::vector<ThreadInfo> created_threads();
 std::size_t kernel_heap_used();
 /// Size of the kernel heap as configured.
 std::size_t kernel_heap_size();
+/// Bytes of the runtime library's heap handed out by the firmware's _sbrk.
+std::size_t runtime_heap_used();
 /// Ticks since the kernel started.
 uint32_t kernel_ticks();
 /// What the core is running: "start-up code", "thread NAME", "idle" or

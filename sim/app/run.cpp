@@ -24,6 +24,7 @@ RunResult collect(Board& board, std::chrono::steady_clock::time_point wall_start
         std::chrono::duration<double>(std::chrono::steady_clock::now() - wall_start).count();
     r.threads = created_threads();
     r.kernel_heap_used_bytes = kernel_heap_used();
+    r.runtime_heap_used_bytes = runtime_heap_used();
     r.kernel_ticks = kernel_ticks();
     if (const auto& halt = board.cpu().halted()) {
         r.halted = RunResult::Halt{halt->where, to_seconds(halt->at)};
@@ -79,6 +80,7 @@ nlohmann::json summary_json(const Scenario& scenario, const RunResult& r) {
         {"threads", threads},
         {"kernel_heap_used_bytes", r.kernel_heap_used_bytes},
         {"kernel_heap_size_bytes", kernel_heap_size()},
+        {"runtime_heap_used_bytes", r.runtime_heap_used_bytes},
         {"kernel_ticks", r.kernel_ticks},
         {"console_bytes", r.console.size()},
         {"halted", halted},

@@ -20,6 +20,7 @@ struct RunResult {
     double wall_time_s = 0;
     std::vector<ThreadInfo> threads;
     std::size_t kernel_heap_used_bytes = 0;
+    std::size_t runtime_heap_used_bytes = 0;
     uint32_t kernel_ticks = 0;
     struct Halt {
         std::string where;

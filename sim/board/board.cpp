@@ -16,8 +16,9 @@ Board& Board::create(const BoardConfig& config) {
         std::fprintf(stderr, "virtual board: one board per process\n");
         std::abort();
     }
-    // The models' registers live at the chip's addresses; map them first.
-    Bus::map_peripheral_region();
+    // The models' registers and the SRAM live at the chip's addresses.
+    Bus::map_region(Bus::kPeripheralBase, Bus::kPeripheralSize);
+    Bus::map_region(Bus::kSramBase, Bus::kSramSize);
     // Lives as long as the process: its fibers hold firmware stacks that are
     // never unwound.
     g_board = new Board(config);

@@ -8,22 +8,16 @@
 
 namespace sim {
 
-void Bus::map_peripheral_region() {
-    static bool mapped = false;
-    void* want = reinterpret_cast<void*>(kPeripheralBase);
-    if (!mapped) {
-        void* got = mmap(want, kPeripheralSize, PROT_READ | PROT_WRITE,
-                         MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE, -1, 0);
-        if (got != want) {
-            std::fprintf(stderr,
-                         "virtual board: cannot map the peripheral region at 0x%08lx in this "
-                         "process\n",
-                         static_cast<unsigned long>(kPeripheralBase));
-            std::abort();
-        }
-        mapped = true;
+void Bus::map_region(uintptr_t base, uintptr_t size) {
+    void* want = reinterpret_cast<void*>(base);
+    void* got = mmap(want, size, PROT_READ | PROT_WRITE,
+                     MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED_NOREPLACE, -1, 0);
+    if (got != want) {
+        std::fprintf(stderr, "virtual board: cannot map 0x%08lx bytes at 0x%08lx in this process\n",
+                     static_cast<unsigned long>(size), static_cast<unsigned long>(base));
+        std::abort();
     }
-    std::memset(want, 0, kPeripheralSize);
+    std::memset(want, 0, size);
 }
 
 void Bus::attach(uintptr_t base, uintptr_t size, RegisterBlock* block) {

@@ -42,8 +42,11 @@ class Bus {
     static constexpr uintptr_t kPeripheralBase = 0x40000000;
     static constexpr uintptr_t kPeripheralSize = 0x00080000;  // APB1, APB2, AHB1
 
-    /// Maps the peripheral region at its chip address (once per process) and clears it.
-    static void map_peripheral_region();
+    static constexpr uintptr_t kSramBase = 0x20000000;
+    static constexpr uintptr_t kSramSize = 0x00020000;  // SRAM1 and SRAM2
+
+    /// Maps `size` bytes at chip address `base` (once per process) and clears them.
+    static void map_region(uintptr_t base, uintptr_t size);
 
     void attach(uintptr_t base, uintptr_t size, RegisterBlock* block);
     uint32_t read(const void* reg);

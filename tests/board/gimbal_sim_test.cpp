@@ -141,9 +141,7 @@ TEST_F(GimbalSim, OptionsOverrideTheScenarioFile) {
     ASSERT_EQ(o.status, 0) << o.err;
     const json summary = comparable_summary(dir_ / "o");
     EXPECT_EQ(summary["virtual_time_s"], 0.5);
-    EXPECT_EQ(
-        summary["scenario"],
-        json::parse(R"({"duration_s": 0.5, "seed": 9,
+    EXPECT_EQ(summary["scenario"], json::parse(R"({"duration_s": 0.5, "seed": 9,
                         "faults": {"queue_create_fails": true, "no_crystal": false}})"));
     EXPECT_EQ(read_file(dir_ / "o" / "console.log").rfind("[app_init] ERROR", 0), 0u);
 }
@@ -152,7 +150,8 @@ TEST_F(GimbalSim, OptionsOverrideTheScenarioFile) {
 // the status and standard error say where and when it stopped.
 TEST_F(GimbalSim, AHaltedBoardEndsWithStatus3AndSaysWhereAndWhen) {
     const fs::path file = scenario(R"({"faults": {"no_crystal": true}})");
-    const Outcome o = run({"--scenario", file, "--duration", "0.5", "--out", dir_ / "o", "--quiet"});
+    const Outcome o =
+        run({"--scenario", file, "--duration", "0.5", "--out", dir_ / "o", "--quiet"});
     EXPECT_EQ(o.status, 3) << o.err;
     EXPECT_NE(o.err.find("halted: Error_Handler, at 0.20"), std::string::npos) << o.err;
     const json summary = comparable_summary(dir_ / "o");

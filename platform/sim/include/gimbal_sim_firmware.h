@@ -38,3 +38,7 @@ int gimbal_rt_fflush(FILE* stream);
 #define _kill gimbal_fw_kill
 #define _exit gimbal_fw_exit
 #define _sbrk gimbal_fw_sbrk
+// Linker-script symbols: the board places them in its model of the SRAM.
+#define _end gimbal_fw_end
+#define _estack gimbal_fw_estack
+#define _Min_Stack_Size gimbal_fw_min_stack_size
