@@ -42,8 +42,9 @@ class WaveRecorder {
 };
 
 /// Tokens as a protocol decoder shows them: "S", "Sr", "P", and each byte as
-/// two hex digits with '+' for ACK or '-' for NACK ("A0+"). Bits that do not
-/// make up a whole byte before a condition show as "bits:N".
+/// two hex digits with '+' for ACK or '-' for NACK ("A0+"). Clocks that do not
+/// make up a whole byte before a condition are dropped, as decoders do (the
+/// clock of a repeated START or a STOP rises before its condition).
 inline std::vector<std::string> decode(const WaveRecorder& wave) {
     std::vector<std::string> out;
     int scl = wave.scl0(), sda = wave.sda0();
@@ -51,9 +52,6 @@ inline std::vector<std::string> decode(const WaveRecorder& wave) {
     int bits = 0;
     unsigned value = 0;
     auto flush_bits = [&] {
-        if (bits > 0) {
-            out.push_back("bits:" + std::to_string(bits));
-        }
         bits = 0;
         value = 0;
     };
