@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "sim/board/board.hpp"
+#include "sim/platform.hpp"
 #include "sim/testing/fresh_process.hpp"
 #include "stm32f4xx_hal.h"
 
@@ -55,6 +56,7 @@ inline json on_bus(const std::function<void(json&)>& probe, const sim::BoardConf
         json out = json::object();
         bool finished = false;
         b.power_on([&] {
+            sim::install_vectors();  // the clock set-up starts the HAL tick on TIM1
             bring_up_bus();
             probe(out);
             finished = true;
