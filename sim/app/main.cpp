@@ -61,7 +61,7 @@ int main(int argc, char** argv) {
     app.add_option("--scenario", scenario_file, "scenario file (JSON)");
     app.add_option("--duration", duration, "virtual seconds to run (overrides the scenario)");
     app.add_option("--seed", seed, "seed of the run's random choices (overrides the scenario)");
-    app.add_option("--out", out_dir, "folder for console.log and summary.json")
+    app.add_option("--out", out_dir, "folder for console.log, summary.json and i2c.vcd")
         ->capture_default_str();
     app.add_flag("--quiet", quiet, "do not echo the console to standard output");
     app.add_option("--stuck-after", stuck_after_s,
@@ -105,6 +105,7 @@ int main(int argc, char** argv) {
 
     sim::RunHooks hooks;
     hooks.stuck_after_s = stuck_after_s;
+    hooks.stream_dir = out_dir;
     if (!quiet) {
         hooks.console_echo = [](uint8_t byte) {
             std::fputc(byte, stdout);

@@ -6,10 +6,12 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <stdexcept>
 
 #include "sim/app/stuck_watch.hpp"
+#include "sim/app/vcd.hpp"
 #include "sim/board/board.hpp"
 
 namespace sim {
@@ -34,12 +36,29 @@ RunResult collect(Board& board, std::chrono::steady_clock::time_point wall_start
 
 }  // namespace
 
-RunResult run_firmware(const Scenario& scenario, const RunHooks& hooks) {
+BoardConfig board_config(const Scenario& scenario) {
     BoardConfig config;
     config.queue_create_fails = scenario.faults.queue_create_fails;
     config.crystal_fitted = !scenario.faults.no_crystal;
-    Board& board = Board::create(config);
+    config.imu.present = scenario.imu.present;
+    config.imu.roll = scenario.imu.roll;
+    config.imu.pitch = scenario.imu.pitch;
+    config.imu.yaw = scenario.imu.yaw;
+    config.imu.temp = scenario.imu.temp;
+    config.imu.hold_sda_low = static_cast<Picos>(std::llround(scenario.imu.hold_sda_low_ms * 1e9));
+    config.imu.stretch_scl = static_cast<Picos>(std::llround(scenario.imu.stretch_scl_us * 1e6));
+    return config;
+}
+
+RunResult run_firmware(const Scenario& scenario, const RunHooks& hooks) {
+    Board& board = Board::create(board_config(scenario));
     board.set_console_echo(hooks.console_echo);
+    std::unique_ptr<VcdWriter> vcd;
+    if (!hooks.stream_dir.empty()) {
+        std::filesystem::create_directories(hooks.stream_dir);
+        vcd = std::make_unique<VcdWriter>(std::filesystem::path(hooks.stream_dir) / "i2c.vcd",
+                                          std::vector<Wire*>{&board.i2c_scl(), &board.i2c_sda()});
+    }
 
     const auto wall_start = std::chrono::steady_clock::now();
     board.power_on(firmware_reset);
@@ -53,6 +72,9 @@ RunResult run_firmware(const Scenario& scenario, const RunHooks& hooks) {
             where << "stuck in " << running_context() << ": no virtual progress for "
                   << hooks.stuck_after_s << " s of wall time";
             r.halted = RunResult::Halt{where.str(), to_seconds(board.cpu().progress())};
+            if (vcd) {
+                vcd->finish(board.cpu().progress());
+            }
             if (hooks.on_stuck) {
                 hooks.on_stuck(r);
             }
@@ -60,6 +82,9 @@ RunResult run_firmware(const Scenario& scenario, const RunHooks& hooks) {
             std::_Exit(kExitBoardHalted);
         });
         board.run_until(end);
+    }
+    if (vcd) {
+        vcd->finish(board.cpu().now());
     }
     return collect(board, wall_start);
 }

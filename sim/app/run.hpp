@@ -9,6 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "sim/board/board.hpp"
 #include "sim/platform.hpp"
 #include "sim/app/scenario.hpp"
 
@@ -38,6 +39,9 @@ struct RunHooks {
     /// kExitBoardHalted.
     double stuck_after_s = 10.0;
     std::function<void(const RunResult&)> on_stuck;
+    /// Folder for the files that grow with the run (i2c.vcd), streamed into it
+    /// as the run goes; empty: none.
+    std::string stream_dir;
 };
 
 /// gimbal-sim's exit status when the board halted or the firmware got stuck.
@@ -46,6 +50,9 @@ inline constexpr int kExitBoardHalted = 3;
 /// Boots the firmware from reset on this process's board and runs it for the
 /// scenario's duration. Once per process.
 RunResult run_firmware(const Scenario& scenario, const RunHooks& hooks = {});
+
+/// The board settings a scenario asks for.
+BoardConfig board_config(const Scenario& scenario);
 
 nlohmann::json summary_json(const Scenario& scenario, const RunResult& result);
 

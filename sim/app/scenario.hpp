@@ -17,6 +17,14 @@ struct Scenario {
         bool queue_create_fails = false;
         bool no_crystal = false;  // the HSE crystal does not start
     } faults;
+    /// The IMU on the bit-banged bus.
+    struct Imu {
+        bool present = true;
+        // Raw registers; the default is a level platform at 25 °C.
+        int16_t roll = 0, pitch = 0, yaw = 0, temp = 2500;
+        double hold_sda_low_ms = 0;  // SDA held low from power-on
+        double stretch_scl_us = 0;   // SCL held low after each address acknowledge
+    } imu;
 };
 
 /// A scenario that cannot be used; the message names the offending key.

@@ -36,6 +36,17 @@ Board& Board::get() {
 Board::Board(const BoardConfig& config) : config_(config) {
     cpu_.set_core_hz_source(rcc_.hclk_source());
     core_debug_.watch(dwt_);
+    gpio('F').connect(14, i2c_scl_, cpu_);
+    gpio('F').connect(12, i2c_sda_, cpu_);
+    imu_.set_present(config.imu.present);
+    imu_.set_register(Imu::kRoll, config.imu.roll);
+    imu_.set_register(Imu::kPitch, config.imu.pitch);
+    imu_.set_register(Imu::kYaw, config.imu.yaw);
+    imu_.set_register(Imu::kTemp, config.imu.temp);
+    imu_.set_stretch(config.imu.stretch_scl);
+    if (config.imu.hold_sda_low > 0) {
+        imu_.hold_sda_low(0, config.imu.hold_sda_low);
+    }
     usart1_.set_sink([this](uint8_t byte, Picos at) {
         console_.push_back(ConsoleByte{byte, at});
         if (echo_) {

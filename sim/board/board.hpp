@@ -13,6 +13,7 @@
 
 #include "sim/core/bus.hpp"
 #include "sim/core/cpu.hpp"
+#include "sim/devices/imu.hpp"
 #include "sim/models/bxcan.hpp"
 #include "sim/models/core_blocks.hpp"
 #include "sim/models/gated_block.hpp"
@@ -20,6 +21,7 @@
 #include "sim/models/rcc.hpp"
 #include "sim/models/tim1.hpp"
 #include "sim/models/usart.hpp"
+#include "sim/models/wire.hpp"
 
 namespace sim {
 
@@ -27,6 +29,13 @@ namespace sim {
 struct BoardConfig {
     bool crystal_fitted = true;       // HSE crystal present
     bool queue_create_fails = false;  // the kernel refuses every message queue
+    struct Imu {
+        bool present = true;  // absent: never acknowledges
+        // Raw registers Roll, Pitch, Yaw, TEMP: a level platform at 25 °C.
+        int16_t roll = 0, pitch = 0, yaw = 0, temp = 2500;
+        Picos hold_sda_low = 0;  // SDA held low from power-on for this long
+        Picos stretch_scl = 0;   // SCL held low this long after each address acknowledge
+    } imu;
 };
 
 struct ConsoleByte {
@@ -60,6 +69,10 @@ class Board {
     GpioPort& gpio(char port) { return *gpio_.at(static_cast<std::size_t>(port - 'A')); }
     Scb& scb() { return scb_; }
     Dwt& dwt() { return dwt_; }
+    /// The bit-banged I2C bus (PF14 clock, PF12 data) and the IMU on it.
+    Wire& i2c_scl() { return i2c_scl_; }
+    Wire& i2c_sda() { return i2c_sda_; }
+    Imu& imu() { return imu_; }
     CoreDebugBlock& core_debug() { return core_debug_; }
 
     /// Bytes USART1 put on its TX pin, in order, with the time each ended.
@@ -123,6 +136,10 @@ class Board {
     Scb&           scb_        = core<Scb>      ("SCB");
     CoreDebugBlock&     core_debug_ = core<CoreDebugBlock>("CoreDebug");
     Dwt&           dwt_        = core<Dwt>      ("DWT", cpu_, core_debug_);
+    // Bit-banged I2C bus: PF14 (SCL) and PF12 (SDA) with the IMU at 0x50 on both (constructor).
+    Wire           i2c_scl_{"scl"};
+    Wire           i2c_sda_{"sda"};
+    Imu            imu_{cpu_, i2c_scl_, i2c_sda_};
     // clang-format on
 };
 

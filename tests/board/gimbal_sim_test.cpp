@@ -110,6 +110,7 @@ TEST_P(Determinism, SameScenarioGivesTheSameFiles) {
 
     const std::string console = read_file(dir_ / "a" / "console.log");
     EXPECT_EQ(console, read_file(dir_ / "b" / "console.log"));
+    EXPECT_EQ(read_file(dir_ / "a" / "i2c.vcd"), read_file(dir_ / "b" / "i2c.vcd"));
     const json summary = comparable_summary(dir_ / "a");
     EXPECT_EQ(summary, comparable_summary(dir_ / "b"));
 
@@ -122,9 +123,10 @@ TEST_P(Determinism, SameScenarioGivesTheSameFiles) {
     EXPECT_TRUE(summary.contains("kernel_ticks"));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Scenarios, Determinism,
-    ::testing::Values("{}", R"({"seed": 5, "faults": {"queue_create_fails": true}})"));
+INSTANTIATE_TEST_SUITE_P(Scenarios, Determinism,
+                         ::testing::Values("{}",
+                                           R"({"seed": 5, "faults": {"queue_create_fails": true}})",
+                                           R"({"imu": {"present": false}})"));
 
 TEST_F(GimbalSim, EchoesTheConsoleAndReportsItsSpeedUnlessQuiet) {
     const Outcome o = run({"--duration", "1", "--out", dir_ / "o"});
@@ -142,7 +144,9 @@ TEST_F(GimbalSim, OptionsOverrideTheScenarioFile) {
     const json summary = comparable_summary(dir_ / "o");
     EXPECT_EQ(summary["virtual_time_s"], 0.5);
     EXPECT_EQ(summary["scenario"], json::parse(R"({"duration_s": 0.5, "seed": 9,
-                        "faults": {"queue_create_fails": true, "no_crystal": false}})"));
+        "faults": {"queue_create_fails": true, "no_crystal": false},
+        "imu": {"present": true, "raw": {"roll": 0, "pitch": 0, "yaw": 0, "temp": 2500},
+                "hold_sda_low_ms": 0.0, "stretch_scl_us": 0.0}})"));
     EXPECT_EQ(read_file(dir_ / "o" / "console.log").rfind("[app_init] ERROR", 0), 0u);
 }
 
@@ -199,6 +203,18 @@ const BadInput kBadInputs[] = {
     {"SeedNegative", R"({"seed": -1})", {}, "seed"},
     {"SeedFractional", R"({"seed": 1.5})", {}, "seed"},
     {"QueueFaultNumber", R"({"faults": {"queue_create_fails": 1}})", {}, "queue_create_fails"},
+    {"ImuNotAnObject", R"({"imu": 3})", {}, "'imu'"},
+    {"ImuUnknownKey", R"({"imu": {"presnt": true}})", {}, "imu.presnt"},
+    {"ImuPresentNumber", R"({"imu": {"present": 1}})", {}, "imu.present"},
+    {"ImuRawNotAnObject", R"({"imu": {"raw": [1, 2]}})", {}, "imu.raw"},
+    {"ImuRawUnknownRegister", R"({"imu": {"raw": {"heading": 1}}})", {}, "imu.raw.heading"},
+    {"ImuRawTooLarge", R"({"imu": {"raw": {"roll": 32768}}})", {}, "imu.raw.roll"},
+    {"ImuRawTooSmall", R"({"imu": {"raw": {"pitch": -32769}}})", {}, "imu.raw.pitch"},
+    {"ImuRawFraction", R"({"imu": {"raw": {"temp": 23.5}}})", {}, "imu.raw.temp"},
+    {"ImuRawString", R"({"imu": {"raw": {"yaw": "1"}}})", {}, "imu.raw.yaw"},
+    {"ImuHoldNegative", R"({"imu": {"hold_sda_low_ms": -1}})", {}, "imu.hold_sda_low_ms"},
+    {"ImuHoldTooLong", R"({"imu": {"hold_sda_low_ms": 1e12}})", {}, "imu.hold_sda_low_ms"},
+    {"ImuStretchString", R"({"imu": {"stretch_scl_us": "5"}})", {}, "imu.stretch_scl_us"},
     {"MissingFile", nullptr, {"--scenario", "/nonexistent/scenario.json"}, "scenario.json"},
     {"OptionDurationZero", nullptr, {"--duration", "0"}, "--duration"},
     {"OptionDurationNegative", nullptr, {"--duration", "-1"}, "--duration"},

@@ -1,0 +1,65 @@
+#include "sim/app/vcd.hpp"
+
+#include <stdexcept>
+
+namespace sim {
+
+VcdWriter::VcdWriter(std::filesystem::path path, const std::vector<Wire*>& wires)
+    : path_(std::move(path)), partial_(path_.string() + ".partial") {
+    out_.open(partial_, std::ios::binary | std::ios::trunc);
+    if (!out_) {
+        throw std::runtime_error("cannot write '" + partial_.string() + "'");
+    }
+    // No date: the same run gives the same bytes.
+    out_ << "$version gimbal-sim $end\n"
+         << "$timescale 1 ns $end\n"
+         << "$scope module board $end\n";
+    for (std::size_t i = 0; i < wires.size(); i++) {
+        ids_.push_back(static_cast<char>('!' + i));
+        out_ << "$var wire 1 " << ids_[i] << ' ' << wires[i]->name() << " $end\n";
+    }
+    out_ << "$upscope $end\n$enddefinitions $end\n#0\n$dumpvars\n";
+    for (std::size_t i = 0; i < wires.size(); i++) {
+        out_ << wires[i]->level() << ids_[i] << '\n';
+    }
+    out_ << "$end\n";
+    for (std::size_t i = 0; i < wires.size(); i++) {
+        wires[i]->listen([this, i](int level, Picos at) { change(i, level, at); });
+    }
+}
+
+VcdWriter::~VcdWriter() {
+    if (!finished_) {
+        out_.close();
+        std::error_code ignored;
+        std::filesystem::remove(partial_, ignored);
+    }
+}
+
+void VcdWriter::change(std::size_t signal, int level, Picos at) {
+    if (finished_) {
+        return;
+    }
+    const uint64_t ns = at / kPsPerNs;
+    if (ns != last_ns_) {
+        out_ << '#' << ns << '\n';
+        last_ns_ = ns;
+    }
+    out_ << level << ids_[signal] << '\n';
+}
+
+void VcdWriter::finish(Picos end) {
+    const uint64_t ns = end / kPsPerNs;
+    if (ns > last_ns_) {
+        out_ << '#' << ns << '\n';
+    }
+    out_.flush();
+    if (!out_) {
+        throw std::runtime_error("cannot write '" + partial_.string() + "'");
+    }
+    out_.close();
+    finished_ = true;
+    std::filesystem::rename(partial_, path_);
+}
+
+}  // namespace sim
