@@ -134,7 +134,7 @@ class Board {
     std::vector<std::unique_ptr<GpioPort>> gpio_ = gpio_ports();  // "GPIOA".."GPIOI", 0x40020000 + 0x400 n
     // Core blocks: never printed, so they live in their own storage.
     Scb&           scb_        = core<Scb>      ("SCB");
-    CoreDebugBlock&     core_debug_ = core<CoreDebugBlock>("CoreDebug");
+    CoreDebugBlock& core_debug_ = core<CoreDebugBlock>("CoreDebug");
     Dwt&           dwt_        = core<Dwt>      ("DWT", cpu_, core_debug_);
     // Bit-banged I2C bus: PF14 (SCL) and PF12 (SDA) with the IMU at 0x50 on both (constructor).
     Wire           i2c_scl_{"scl"};

@@ -1,6 +1,8 @@
 // Where the kernel stand-in must behave as the kernel does on the chip beyond
 // the common paths: loops made only of queries, calls with interrupts masked,
 // the order of equal-priority threads, and the longest delays.
+#include <ostream>
+
 #include "kernel_probe.hpp"
 
 namespace {
@@ -32,6 +34,10 @@ void release_after_3_ticks() {
         osMessageQueuePut(g_queue, &msg, 0, 0);
         park();
     });
+}
+
+void PrintTo(const QueryLoop& c, std::ostream* os) {
+    *os << c.name;
 }
 
 class QueryLoops : public ::testing::TestWithParam<QueryLoop> {};
@@ -121,6 +127,10 @@ struct MaskedCall {
     int (*call)();
     int expected;
 };
+
+void PrintTo(const MaskedCall& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class MaskedCalls : public ::testing::TestWithParam<MaskedCall> {};
 
