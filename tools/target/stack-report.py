@@ -1,0 +1,154 @@
+#!/usr/bin/env python3
+"""Worst-case stack use per thread entry of the firmware, from GCC's output.
+
+Reads the call graphs that -fcallgraph-info=su writes next to every object
+(.ci files, one node per function with its frame size, one edge per call) and
+walks the deepest path from each entry. Calls into code that was not compiled
+here (the HAL, the kernel, the runtime library) have no frame size: the report
+names them, since their stack use comes on top of the figure. Calls through
+the interface layer's operation tables and through the functions the sensor
+task registers with the JY901 library are resolved by name below; any other
+indirect call is named as unresolved.
+
+usage: stack-report.py [--stack BYTES] BUILD_DIR
+Exit status 1 when an entry's known use alone reaches the thread stack.
+"""
+
+import argparse
+import pathlib
+import re
+import sys
+
+# Entry handed to the kernel -> what it runs; main runs on the main stack.
+ENTRIES = [
+    ("StartSensorTask", "sensor_task", True),
+    ("StartControlTask", "control_task", True),
+    ("StartMonitorTask", "monitor_task", True),
+    ("main", "main", False),
+]
+
+# The functions the sensor task registers with the JY901 library: every
+# indirect call inside the library may reach any of them.
+JY901_CALLBACKS = ["IICreadBytes", "IICwriteBytes", "CopeSensorData", "Delayms"]
+
+# ARMv7-M exception entry with the FPU context (lazy stacking reserves it):
+# 26 words, plus one of alignment.
+EXCEPTION_FRAME = 108
+
+NODE = re.compile(r'node: \{ title: "([^"]*)" label: "((?:[^"\\]|\\.)*)"(.*)\}')
+EDGE = re.compile(r'edge: \{ sourcename: "([^"]*)" targetname: "([^"]*)"')
+FRAME = re.compile(r"\\n(\d+) bytes \(([a-z,]+)\)$")
+
+
+def short_name(label):
+    """'int led_if_write(int, int)\\n...' -> 'led_if_write'."""
+    sig = label.split("\\n", 1)[0]
+    head = sig.split("(", 1)[0]
+    return re.split(r"[\s*&]+", head.strip())[-1].split("::")[-1]
+
+
+def load(build_dir):
+    frames = {}  # title -> (bytes, qualifier) for functions compiled here
+    names = {}  # title -> short name
+    edges = {}  # title -> [callee title or '__indirect_call']
+    for ci in sorted(pathlib.Path(build_dir).rglob("*.ci")):
+        for line in ci.read_text().splitlines():
+            m = NODE.match(line)
+            if m:
+                title, label = m.group(1), m.group(2)
+                # C names are their own symbol; C++ ones read better demangled.
+                names.setdefault(title, short_name(label) if "_Z" in title else title)
+                f = FRAME.search(label)
+                if f:
+                    frames[title] = (int(f.group(1)), f.group(2))
+                continue
+            m = EDGE.match(line)
+            if m:
+                edges.setdefault(m.group(1), []).append(m.group(2))
+    return frames, names, edges
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--stack", type=int, default=1024, help="thread stack size in bytes")
+    ap.add_argument("build_dir")
+    args = ap.parse_args()
+
+    frames, names, edges = load(args.build_dir)
+    if not frames:
+        sys.exit(f"stack-report: no .ci files under {args.build_dir} (built with -fcallgraph-info=su?)")
+    by_name = {}
+    for title in frames:
+        by_name.setdefault(names[title], title)
+
+    def resolve_indirect(caller):
+        name = names.get(caller, caller)
+        m = re.fullmatch(r"(\w+)_if_(\w+)", name)
+        if m:
+            target = by_name.get(f"hal_{m.group(1)}_{m.group(2)}")
+            return [target] if target else []
+        if name.startswith("Wit"):
+            return [by_name[n] for n in JY901_CALLBACKS if n in by_name]
+        return []
+
+    memo = {}
+
+    def worst(title, active):
+        """(bytes, path, unseen calls, dynamic frames, recursion) below title."""
+        if title in memo:
+            return memo[title]
+        own, qual = frames[title]
+        best = (0, [], set(), set(), False)
+        unseen, dynamic, recursive = set(), set(), False
+        if qual != "static":
+            dynamic.add(names[title])
+        for callee in edges.get(title, []):
+            targets = [callee]
+            if callee == "__indirect_call":
+                targets = resolve_indirect(title)
+                if not targets:
+                    unseen.add(f"indirect call in {names[title]}")
+            for t in targets:
+                if t not in frames:
+                    unseen.add(names.get(t, t))
+                    continue
+                if t in active:
+                    recursive = True
+                    continue
+                sub = worst(t, active | {t})
+                unseen |= sub[2]
+                dynamic |= sub[3]
+                recursive |= sub[4]
+                if sub[0] > best[0]:
+                    best = sub
+        result = (own + best[0], [names[title]] + best[1], unseen, dynamic, recursive)
+        memo[title] = result
+        return result
+
+    print(f"== worst-case stack per thread entry (GCC -fstack-usage, -fcallgraph-info=su)")
+    over = False
+    for entry, body, is_thread in ENTRIES:
+        title = by_name.get(entry)
+        if title is None:
+            print(f"{entry}: not found in the call graph")
+            over = True
+            continue
+        used, path, unseen, dynamic, recursive = worst(title, frozenset({title}))
+        where = f"of the {args.stack}-byte thread stack" if is_thread else "on the main stack"
+        print(f"{entry} ({body}): {used} bytes {where}, deepest path:")
+        print("    " + " -> ".join(path))
+        if dynamic:
+            print("    dynamic frames: " + ", ".join(sorted(dynamic)))
+        if recursive:
+            print("    recursion: the figure covers one pass only")
+        print("    plus what these use (not compiled here): " + (", ".join(sorted(unseen)) or "none"))
+        if is_thread:
+            left = args.stack - used - EXCEPTION_FRAME
+            print(f"    left for them after an exception frame with FPU state ({EXCEPTION_FRAME}): {left} bytes")
+            if left <= 0:
+                over = True
+    return 1 if over else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
