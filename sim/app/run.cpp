@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <utility>
 #include <sstream>
 #include <stdexcept>
 
@@ -16,7 +17,39 @@
 
 namespace sim {
 
+uint32_t can_bit_rate_hz(uint32_t btr, uint32_t pclk1_hz) {
+    constexpr uint32_t kBtrReset = 0x01230000;
+    if (btr == 0 || btr == kBtrReset) {
+        return 0;
+    }
+    const uint32_t brp = btr & 0x3FF;
+    const uint32_t ts1 = (btr >> 16) & 0xF;
+    const uint32_t ts2 = (btr >> 20) & 0x7;
+    const uint64_t quanta_per_bit = 1 + (ts1 + 1) + (ts2 + 1);
+    return static_cast<uint32_t>(pclk1_hz / ((brp + 1) * quanta_per_bit));
+}
+
 namespace {
+
+// The board's LED pins (Core/Inc/main.h: LED0 PE3, LED1 PE4, LED2 PG9).
+constexpr std::array<std::pair<char, int>, 3> kLedPins{{{'E', 3}, {'E', 4}, {'G', 9}}};
+
+// BTR through the register storage, so that any bxCAN model serves.
+uint32_t can_btr(Board& board, const char* name) {
+    constexpr uint32_t BTR = 0x1C;
+    const uintptr_t base = board.model<RegisterBlock>(name).base();
+    return *reinterpret_cast<const uint32_t*>(base + BTR);
+}
+
+void read_board(Board& board, RunResult& r) {
+    Rcc& rcc = board.rcc();
+    r.clocks = {rcc.sysclk_hz(), rcc.hclk_hz(), rcc.pclk1_hz(), rcc.pclk2_hz()};
+    for (std::size_t i = 0; i < kLedPins.size(); i++) {
+        r.leds[i] = board.gpio(kLedPins[i].first).level(kLedPins[i].second);
+    }
+    r.can1_bit_rate_hz = can_bit_rate_hz(can_btr(board, "CAN1"), r.clocks.pclk1_hz);
+    r.can2_bit_rate_hz = can_bit_rate_hz(can_btr(board, "CAN2"), r.clocks.pclk1_hz);
+}
 
 RunResult collect(Board& board, std::chrono::steady_clock::time_point wall_start) {
     RunResult r;
@@ -31,6 +64,7 @@ RunResult collect(Board& board, std::chrono::steady_clock::time_point wall_start
     if (const auto& halt = board.cpu().halted()) {
         r.halted = RunResult::Halt{halt->where, to_seconds(halt->at)};
     }
+    read_board(board, r);
     return r;
 }
 
@@ -109,6 +143,13 @@ nlohmann::json summary_json(const Scenario& scenario, const RunResult& r) {
         {"kernel_ticks", r.kernel_ticks},
         {"console_bytes", r.console.size()},
         {"halted", halted},
+        {"clocks",
+         {{"sysclk_hz", r.clocks.sysclk_hz},
+          {"hclk_hz", r.clocks.hclk_hz},
+          {"pclk1_hz", r.clocks.pclk1_hz},
+          {"pclk2_hz", r.clocks.pclk2_hz}}},
+        {"leds", r.leds},
+        {"can_bit_rate_hz", {{"can1", r.can1_bit_rate_hz}, {"can2", r.can2_bit_rate_hz}}},
         {"scenario", to_json(scenario)},
     };
 }

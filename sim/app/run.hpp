@@ -1,6 +1,7 @@
 // One run of the firmware on a fresh virtual board, and what it leaves behind.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -28,7 +29,17 @@ struct RunResult {
         double virtual_time_s;
     };
     std::optional<Halt> halted;
+    // The board at the end of the run, as read from its models.
+    struct Clocks {
+        uint32_t sysclk_hz = 0, hclk_hz = 0, pclk1_hz = 0, pclk2_hz = 0;
+    } clocks;
+    std::array<int, 3> leds{};                            // pin levels of LED 0, 1, 2
+    uint32_t can1_bit_rate_hz = 0, can2_bit_rate_hz = 0;  // 0: bit timing never set
 };
+
+/// Bit rate of a bxCAN controller from its BTR value and PCLK1; 0 for the
+/// register's reset value (or a cleared one): bit timing never set.
+uint32_t can_bit_rate_hz(uint32_t btr, uint32_t pclk1_hz);
 
 /// How a run reaches the world outside the board.
 struct RunHooks {

@@ -161,6 +161,26 @@ TEST_F(GimbalSim, AHaltedBoardEndsWithStatus3AndSaysWhereAndWhen) {
     const json summary = comparable_summary(dir_ / "o");
     EXPECT_EQ(summary["halted"]["where"], "Error_Handler");
     EXPECT_EQ(read_file(dir_ / "o" / "console.log"), "");
+    // Stopped before the PLL: the core still runs from the internal oscillator,
+    // and neither CAN controller got its bit timing.
+    EXPECT_EQ(summary["clocks"]["sysclk_hz"], 16000000);
+    EXPECT_EQ(summary["can_bit_rate_hz"], json::parse(R"({"can1": 0, "can2": 0})"));
+}
+
+// The board's own figures, read from the models at the end of a default run.
+TEST_F(GimbalSim, SummaryReportsClocksCanBitRatesAndLedPins) {
+    const Outcome o = run({"--duration", "0.5", "--out", dir_ / "o", "--quiet"});
+    ASSERT_EQ(o.status, 0) << o.err;
+    const json summary = comparable_summary(dir_ / "o");
+    EXPECT_EQ(summary["clocks"], json::parse(R"({"sysclk_hz": 168000000, "hclk_hz": 168000000,
+        "pclk1_hz": 42000000, "pclk2_hz": 84000000})"));
+    EXPECT_EQ(summary["can_bit_rate_hz"], json::parse(R"({"can1": 1000000, "can2": 1000000})"));
+    ASSERT_TRUE(summary["leds"].is_array());
+    ASSERT_EQ(summary["leds"].size(), 3u);
+    for (const json& level : summary["leds"]) {
+        EXPECT_TRUE(level == 0 || level == 1) << level;
+    }
+    EXPECT_EQ(summary["leds"][0], 0);  // LED 0 is left off at start-up
 }
 
 struct BadInput {
