@@ -69,6 +69,7 @@ typedef struct __I2C_HandleTypeDef {
 #define HAL_I2C_ERROR_AF 0x00000004U
 #define HAL_I2C_ERROR_OVR 0x00000008U
 #define HAL_I2C_ERROR_TIMEOUT 0x00000020U
+#define HAL_I2C_WRONG_START 0x00000200U
 
 extern "C" {
 HAL_StatusTypeDef HAL_I2C_Init(I2C_HandleTypeDef* hi2c);

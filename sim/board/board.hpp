@@ -18,6 +18,7 @@
 #include "sim/models/core_blocks.hpp"
 #include "sim/models/gated_block.hpp"
 #include "sim/models/gpio_port.hpp"
+#include "sim/models/i2c.hpp"
 #include "sim/models/rcc.hpp"
 #include "sim/models/tim1.hpp"
 #include "sim/models/usart.hpp"
@@ -128,7 +129,7 @@ class Board {
     Usart&         usart6_ = at<Usart>        ("USART6", 0x40011400, 0x400, cpu_, rcc_, /*APB2ENR*/ 1u << 5, /*APB2*/ true);
     CanController& can1_   = at<CanController>("CAN1",   0x40006400, 0x400, rcc_, /*APB1ENR*/ 1u << 25);
     CanController& can2_   = at<CanController>("CAN2",   0x40006800, 0x400, rcc_, /*APB1ENR*/ 1u << 26);
-    GatedBlock&    i2c2_   = at<GatedBlock>   ("I2C2",   0x40005800, 0x400, rcc_, Rcc::APB1ENR, 1u << 22);
+    I2cController& i2c2_  = at<I2cController>("I2C2",   0x40005800, 0x400, cpu_, rcc_, /*APB1ENR*/ 1u << 22);  // nothing on PF0/PF1
     GatedBlock&    pwr_    = at<GatedBlock>   ("PWR",    0x40007000, 0x400, rcc_, Rcc::APB1ENR, 1u << 28);
     RegisterBlock& flash_  = at<RegisterBlock>("FLASH",  0x40023C00, 0x400);
     std::vector<std::unique_ptr<GpioPort>> gpio_ = gpio_ports();  // "GPIOA".."GPIOI", 0x40020000 + 0x400 n
