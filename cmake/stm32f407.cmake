@@ -126,6 +126,7 @@ add_custom_target(target-checks ${target_checks_all}
     COMMAND ${Python3_EXECUTABLE} ${GIMBAL_CHECKS} api ${GIMBAL_TOOL_PREFIX}nm
             ${firmware_relocatable} ${GIMBAL_PLATFORM_API_LIST}
     COMMAND ${Python3_EXECUTABLE} ${GIMBAL_CHECKS} footprint ${CMAKE_SIZE} ${footprint_args}
+            startup=$<TARGET_OBJECTS:gimbal_startup>
     COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tools/target/stack-report.py
             ${CMAKE_BINARY_DIR}
     COMMAND ${CMAKE_COMMAND} -E echo "== image check (firmware over stand-ins: gimbal_image_check.elf)"
