@@ -52,9 +52,9 @@ void startup(void) {
     pid_setup(&g_roll_pid, ROLL_KP, ROLL_KI, ROLL_KD);
     pid_setup(&g_pitch_pid, PITCH_KP, PITCH_KI, PITCH_KD);
     printf("[control_task] PID: Roll(Kp=%.1f Ki=%.1f Kd=%.1f) Pitch(Kp=%.1f Ki=%.1f Kd=%.1f)\n",
-           static_cast<double>(ROLL_KP), static_cast<double>(ROLL_KI),
-           static_cast<double>(ROLL_KD), static_cast<double>(PITCH_KP),
-           static_cast<double>(PITCH_KI), static_cast<double>(PITCH_KD));
+           static_cast<double>(ROLL_KP), static_cast<double>(ROLL_KI), static_cast<double>(ROLL_KD),
+           static_cast<double>(PITCH_KP), static_cast<double>(PITCH_KI),
+           static_cast<double>(PITCH_KD));
 
     (void)mf4010v2_init(&motor_yaw, kYawMotorId, kMotorCanChannel);
     (void)mf4010v2_init(&motor_pitch, kPitchMotorId, kMotorCanChannel);
@@ -86,8 +86,7 @@ void control_task(void) {
         // Both loops are computed before either motor is commanded.
         const float roll_speed = PIDController_Compute(&g_roll_pid, g_target_roll, imu.angle[0]);
         const int32_t yaw_speed_cmd = to_speed_cmd(roll_speed);
-        const float pitch_speed =
-            PIDController_Compute(&g_pitch_pid, g_target_pitch, imu.angle[1]);
+        const float pitch_speed = PIDController_Compute(&g_pitch_pid, g_target_pitch, imu.angle[1]);
         const int32_t pitch_speed_cmd = to_speed_cmd(pitch_speed);
 
         (void)mf4010v2_set_speed(&motor_yaw, yaw_speed_cmd);
