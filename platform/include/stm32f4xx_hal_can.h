@@ -127,6 +127,7 @@ typedef struct __CAN_HandleTypeDef {
 #define HAL_CAN_ERROR_NOT_READY 0x00080000U
 #define HAL_CAN_ERROR_NOT_STARTED 0x00100000U
 #define HAL_CAN_ERROR_PARAM 0x00200000U
+#define HAL_CAN_ERROR_INTERNAL 0x00800000U
 
 extern "C" {
 HAL_StatusTypeDef HAL_CAN_Init(CAN_HandleTypeDef* hcan);

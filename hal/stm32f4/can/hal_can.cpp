@@ -10,6 +10,9 @@ namespace {
 constexpr uint32_t CAN_TX_TIMEOUT_MS = 100U;
 constexpr uint32_t kMaxDataLength = 8U;
 constexpr uint32_t kStdIdMask = 0x7FFU;
+// The HAL fills StdId only for standard frames. An extended frame reports its
+// 29-bit identifier with this bit set, so it never equals an 11-bit one.
+constexpr uint32_t kExtendedIdFlag = 0x80000000U;
 
 // The 28 shared banks split evenly: 0 to 13 filter for CAN1, 14 to 27 for
 // CAN2. Each channel's accept-all filter sits in the first bank it owns, so
@@ -92,7 +95,7 @@ int hal_can_recv(int ch, can_message_t* msg) {
     if (HAL_CAN_GetRxMessage(hcan, CAN_RX_FIFO0, &header, msg->data) != HAL_OK) {
         return -1;
     }
-    msg->id = header.StdId;
+    msg->id = header.IDE == CAN_ID_STD ? header.StdId : (header.ExtId | kExtendedIdFlag);
     msg->length = static_cast<uint8_t>(header.DLC);
     return 0;
 }
