@@ -1,5 +1,6 @@
 #include "sim/app/run.hpp"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -31,6 +32,9 @@ uint32_t can_bit_rate_hz(uint32_t btr, uint32_t pclk1_hz) {
 
 namespace {
 
+// Frames of CAN1's and CAN2's buses as they complete (one run per process).
+std::string g_can_log[2];
+
 // The board's LED pins (Core/Inc/main.h: LED0 PE3, LED1 PE4, LED2 PG9).
 constexpr std::array<std::pair<char, int>, 3> kLedPins{{{'E', 3}, {'E', 4}, {'G', 9}}};
 
@@ -54,6 +58,8 @@ void read_board(Board& board, RunResult& r) {
 RunResult collect(Board& board, std::chrono::steady_clock::time_point wall_start) {
     RunResult r;
     r.console = board.console_text();
+    r.can_log[0] = g_can_log[0];
+    r.can_log[1] = g_can_log[1];
     r.virtual_time_s = to_seconds(board.cpu().now());
     r.wall_time_s =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - wall_start).count();
@@ -81,12 +87,24 @@ BoardConfig board_config(const Scenario& scenario) {
     config.imu.temp = scenario.imu.temp;
     config.imu.hold_sda_low = static_cast<Picos>(std::llround(scenario.imu.hold_sda_low_ms * 1e9));
     config.imu.stretch_scl = static_cast<Picos>(std::llround(scenario.imu.stretch_scl_us * 1e6));
+    config.motors.clear();
+    for (const auto& [id, m] : scenario.motors) {
+        config.motors.push_back(
+            MotorConfig{id, m.present, m.answers, m.reply_delay_us, m.close_garbage});
+    }
     return config;
 }
 
 RunResult run_firmware(const Scenario& scenario, const RunHooks& hooks) {
     Board& board = Board::create(board_config(scenario));
     board.set_console_echo(hooks.console_echo);
+    for (int n = 1; n <= 2; n++) {
+        CanBus& bus = board.can_bus(n);
+        std::string& log = g_can_log[n - 1];
+        bus.add_listener([&log, &bus](const CanFrame& frame, Picos at, const CanNode*) {
+            log += candump_line(frame, at, bus.name());
+        });
+    }
     std::unique_ptr<VcdWriter> vcd;
     if (!hooks.stream_dir.empty()) {
         std::filesystem::create_directories(hooks.stream_dir);
@@ -121,6 +139,27 @@ RunResult run_firmware(const Scenario& scenario, const RunHooks& hooks) {
         vcd->finish(board.cpu().now());
     }
     return collect(board, wall_start);
+}
+
+std::string candump_line(const CanFrame& frame, Picos end_of_frame, const std::string& bus) {
+    const uint64_t us = end_of_frame / kPsPerUs;
+    char head[64];
+    std::snprintf(head, sizeof(head),
+                  frame.ide ? "(%llu.%06llu) %s %08X#" : "(%llu.%06llu) %s %03X#",
+                  static_cast<unsigned long long>(us / 1000000U),
+                  static_cast<unsigned long long>(us % 1000000U), bus.c_str(),
+                  static_cast<unsigned>(frame.id));
+    std::string line = head;
+    if (frame.rtr) {
+        line += "R";
+    } else {
+        static const char kHex[] = "0123456789ABCDEF";
+        for (int i = 0; i < std::min<int>(frame.dlc, 8); i++) {
+            line += kHex[frame.data[i] >> 4];
+            line += kHex[frame.data[i] & 0xF];
+        }
+    }
+    return line + "\n";
 }
 
 nlohmann::json summary_json(const Scenario& scenario, const RunResult& r) {
@@ -174,6 +213,8 @@ void write_whole(const std::filesystem::path& path, const std::string& bytes) {
 void write_outputs(const std::string& dir, const Scenario& scenario, const RunResult& result) {
     std::filesystem::create_directories(dir);
     write_whole(std::filesystem::path(dir) / "console.log", result.console);
+    write_whole(std::filesystem::path(dir) / "can1.log", result.can_log[0]);
+    write_whole(std::filesystem::path(dir) / "can2.log", result.can_log[1]);
     write_whole(std::filesystem::path(dir) / "summary.json",
                 summary_json(scenario, result).dump(2) + "\n");
 }

@@ -17,7 +17,8 @@
 namespace sim {
 
 struct RunResult {
-    std::string console;  // bytes USART1 sent
+    std::string console;     // bytes USART1 sent
+    std::string can_log[2];  // CAN1's and CAN2's frames, candump log format
     double virtual_time_s = 0;
     double wall_time_s = 0;
     std::vector<ThreadInfo> threads;
@@ -67,7 +68,10 @@ BoardConfig board_config(const Scenario& scenario);
 
 nlohmann::json summary_json(const Scenario& scenario, const RunResult& result);
 
-/// Writes console.log and summary.json into `dir` (created if missing); each
+/// One frame as a line of a candump log: "(SECONDS.MICROSECONDS) canN ID#HEXDATA".
+std::string candump_line(const CanFrame& frame, Picos end_of_frame, const std::string& bus);
+
+/// Writes console.log, can1.log, can2.log and summary.json into `dir` (created if missing); each
 /// file appears whole or not at all.
 void write_outputs(const std::string& dir, const Scenario& scenario, const RunResult& result);
 

@@ -1,6 +1,7 @@
 #include "sim/app/scenario.hpp"
 
 #include <cmath>
+#include <cstdio>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -89,6 +90,63 @@ Scenario::Imu parse_imu(const json& imu) {
     return s;
 }
 
+constexpr uint32_t kMaxReplyDelayUs = 10000000;  // 10 s
+
+return v.get<bool>();
+}
+
+// "0x141": an 11-bit identifier written in hexadecimal.
+uint32_t motor_id(const std::string& key) {
+    const bool hex = key.size() > 2 && key.size() <= 5 && key[0] == '0' &&
+                     (key[1] == 'x' || key[1] == 'X') &&
+                     key.find_first_not_of("0123456789abcdefABCDEF", 2) == std::string::npos;
+    const unsigned long id = hex ? std::stoul(key.substr(2), nullptr, 16) : 0x800;
+    if (id > 0x7FF) {
+        throw ScenarioError("'motors." + key +
+                            "' must be an 11-bit identifier in hexadecimal, 0x000 to 0x7FF");
+    }
+    return static_cast<uint32_t>(id);
+}
+
+void parse_motors(const json& motors, Scenario& s) {
+    if (!motors.is_object()) {
+        throw ScenarioError(std::string("'motors' must be an object, not ") + type_name(motors));
+    }
+    for (const auto& [key, entry] : motors.items()) {
+        const uint32_t id = motor_id(key);
+        const std::string path = "motors." + key;
+        if (!entry.is_object()) {
+            throw ScenarioError("'" + path + "' must be an object, not " + type_name(entry));
+        }
+        refuse_unknown(entry, {"present", "answers", "reply_delay_us", "close_reply"}, path + ".");
+        MotorSettings m = s.motors.count(id) != 0 ? s.motors[id] : MotorSettings{};
+        if (entry.contains("present")) {
+            m.present = read_bool(entry, "present", path + ".present");
+        }
+        if (entry.contains("answers")) {
+            m.answers = read_bool(entry, "answers", path + ".answers");
+        }
+        if (entry.contains("reply_delay_us")) {
+            const json& v = entry["reply_delay_us"];
+            if (!v.is_number_unsigned() || v.get<uint64_t>() > kMaxReplyDelayUs) {
+                throw ScenarioError("'" + path + ".reply_delay_us' must be an integer from 0 to " +
+                                    std::to_string(kMaxReplyDelayUs) + ", not " +
+                                    (v.is_number() ? v.dump() : type_name(v)));
+            }
+            m.reply_delay_us = v.get<uint32_t>();
+        }
+        if (entry.contains("close_reply")) {
+            const json& v = entry["close_reply"];
+            if (!v.is_string() || (v != "echo" && v != "garbage")) {
+                throw ScenarioError(
+                    "'" + path + ".close_reply' must be \"echo\" or \"garbage\", not " + v.dump());
+            }
+            m.close_garbage = v == "garbage";
+        }
+        s.motors[id] = m;
+    }
+}
+
 }  // namespace
 
 void check_duration(double seconds, const std::string& what) {
@@ -113,7 +171,7 @@ Scenario parse_scenario(const std::string& json_text) {
         throw ScenarioError(std::string("the scenario must be a JSON object, not ") +
                             type_name(doc));
     }
-    refuse_unknown(doc, {"duration_s", "seed", "faults", "imu"}, "");
+    refuse_unknown(doc, {"duration_s", "seed", "faults", "imu", "motors"}, "");
 
     Scenario s;
     if (doc.contains("duration_s")) {
@@ -154,6 +212,9 @@ Scenario parse_scenario(const std::string& json_text) {
     if (doc.contains("imu")) {
         s.imu = parse_imu(doc["imu"]);
     }
+    if (doc.contains("motors")) {
+        parse_motors(doc["motors"], s);
+    }
     return s;
 }
 
@@ -168,6 +229,15 @@ Scenario load_scenario_file(const std::string& path) {
 }
 
 nlohmann::json to_json(const Scenario& s) {
+    json motors = json::object();
+    for (const auto& [id, m] : s.motors) {
+        char key[8];
+        std::snprintf(key, sizeof(key), "0x%03X", static_cast<unsigned>(id));
+        motors[key] = {{"present", m.present},
+                       {"answers", m.answers},
+                       {"reply_delay_us", m.reply_delay_us},
+                       {"close_reply", m.close_garbage ? "garbage" : "echo"}};
+    }
     return {{"duration_s", s.duration_s},
             {"seed", s.seed},
             {"faults",
@@ -181,7 +251,8 @@ nlohmann::json to_json(const Scenario& s) {
                 {"yaw", s.imu.yaw},
                 {"temp", s.imu.temp}}},
               {"hold_sda_low_ms", s.imu.hold_sda_low_ms},
-              {"stretch_scl_us", s.imu.stretch_scl_us}}}};
+              {"stretch_scl_us", s.imu.stretch_scl_us}}},
+            {"motors", motors}};
 }
 
 }  // namespace sim

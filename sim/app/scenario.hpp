@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -10,9 +11,19 @@
 
 namespace sim {
 
+/// One motor node on CAN2's bus.
+struct MotorSettings {
+    bool present = true;            // on the bus: acknowledges frames
+    bool answers = true;            // replies to commands
+    uint32_t reply_delay_us = 200;  // end of the command to the reply's send request
+    bool close_garbage = false;     // "close_reply": "garbage" instead of "echo"
+};
+
 struct Scenario {
     double duration_s = 10.0;
     uint64_t seed = 1;
+    /// By 11-bit identifier; both motors are present and answering by default.
+    std::map<uint32_t, MotorSettings> motors = {{0x141, {}}, {0x142, {}}};
     struct Faults {
         bool queue_create_fails = false;
         bool no_crystal = false;  // the HSE crystal does not start

@@ -67,6 +67,23 @@ std::vector<std::unique_ptr<GpioPort>> Board::gpio_ports() {
     return ports;
 }
 
+std::vector<std::unique_ptr<Mf4010Motor>> Board::motor_nodes() {
+    std::vector<std::unique_ptr<Mf4010Motor>> motors;
+    for (const MotorConfig& motor : config_.motors) {
+        motors.push_back(std::make_unique<Mf4010Motor>(cpu_, can2_bus_, motor));
+    }
+    return motors;
+}
+
+Mf4010Motor* Board::motor(uint32_t id) {
+    for (auto& m : motors_) {
+        if (m->config().id == id) {
+            return m.get();
+        }
+    }
+    return nullptr;
+}
+
 RegisterBlock& Board::find(const std::string& name) {
     for (const Slot& slot : slots_) {
         if (slot.name == name) {

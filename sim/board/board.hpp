@@ -14,7 +14,9 @@
 #include "sim/core/bus.hpp"
 #include "sim/core/cpu.hpp"
 #include "sim/devices/imu.hpp"
+#include "sim/devices/motor.hpp"
 #include "sim/models/bxcan.hpp"
+#include "sim/models/can_bus.hpp"
 #include "sim/models/core_blocks.hpp"
 #include "sim/models/gated_block.hpp"
 #include "sim/models/gpio_port.hpp"
@@ -37,6 +39,8 @@ struct BoardConfig {
         Picos hold_sda_low = 0;  // SDA held low from power-on for this long
         Picos stretch_scl = 0;   // SCL held low this long after each address acknowledge
     } imu;
+    /// Motors on CAN2's bus (CAN1's has nothing attached).
+    std::vector<MotorConfig> motors = {MotorConfig{0x141}, MotorConfig{0x142}};
 };
 
 struct ConsoleByte {
@@ -67,6 +71,12 @@ class Board {
     }
     Rcc& rcc() { return rcc_; }
     Usart& usart1() { return usart1_; }
+    CanController& can1() { return can1_; }
+    CanController& can2() { return can2_; }
+    /// The bus of CAN1 (1) or CAN2 (2).
+    CanBus& can_bus(int n) { return n == 1 ? can1_bus_ : can2_bus_; }
+    /// The motor with this identifier, or null.
+    Mf4010Motor* motor(uint32_t id);
     GpioPort& gpio(char port) { return *gpio_.at(static_cast<std::size_t>(port - 'A')); }
     Scb& scb() { return scb_; }
     Dwt& dwt() { return dwt_; }
@@ -110,6 +120,7 @@ class Board {
         return ref;
     }
     std::vector<std::unique_ptr<GpioPort>> gpio_ports();
+    std::vector<std::unique_ptr<Mf4010Motor>> motor_nodes();
     RegisterBlock& find(const std::string& name);
 
     BoardConfig config_;
@@ -120,6 +131,11 @@ class Board {
     std::vector<ConsoleByte> console_;
     std::function<void(uint8_t)> echo_;
 
+    // Buses outside the chip: CAN1's (PD0/PD1) carries nothing unless a
+    // scenario attaches a node, CAN2's (PB12/PB13) the motors.
+    CanBus can1_bus_{cpu_, "can1"};
+    CanBus can2_bus_{cpu_, "can2"};
+
     // clang-format off
     // ---- Wiring table ------------------------------------------------------------------
     //            model                        name      address     size   model's own wiring
@@ -127,12 +143,14 @@ class Board {
     Tim1&          tim1_   = at<Tim1>         ("TIM1",   0x40010000, 0x400, cpu_, rcc_, /*IRQ TIM1_UP_TIM10*/ 25);
     Usart&         usart1_ = at<Usart>        ("USART1", 0x40011000, 0x400, cpu_, rcc_, /*APB2ENR*/ 1u << 4, /*APB2*/ true);
     Usart&         usart6_ = at<Usart>        ("USART6", 0x40011400, 0x400, cpu_, rcc_, /*APB2ENR*/ 1u << 5, /*APB2*/ true);
-    CanController& can1_   = at<CanController>("CAN1",   0x40006400, 0x400, rcc_, /*APB1ENR*/ 1u << 25);
-    CanController& can2_   = at<CanController>("CAN2",   0x40006800, 0x400, rcc_, /*APB1ENR*/ 1u << 26);
+    CanController& can1_   = at<CanController>("CAN1",   0x40006400, 0x400, cpu_, rcc_, /*APB1ENR*/ 1u << 25, can1_bus_, /*filter banks*/ nullptr);
+    CanController& can2_   = at<CanController>("CAN2",   0x40006800, 0x400, cpu_, rcc_, /*APB1ENR*/ 1u << 26, can2_bus_, /*filter banks in*/ &can1_);
     I2cController& i2c2_  = at<I2cController>("I2C2",   0x40005800, 0x400, cpu_, rcc_, /*APB1ENR*/ 1u << 22);  // nothing on PF0/PF1
     GatedBlock&    pwr_    = at<GatedBlock>   ("PWR",    0x40007000, 0x400, rcc_, Rcc::APB1ENR, 1u << 28);
     RegisterBlock& flash_  = at<RegisterBlock>("FLASH",  0x40023C00, 0x400);
     std::vector<std::unique_ptr<GpioPort>> gpio_ = gpio_ports();  // "GPIOA".."GPIOI", 0x40020000 + 0x400 n
+    // Devices
+    std::vector<std::unique_ptr<Mf4010Motor>> motors_ = motor_nodes();  // on CAN2's bus, from the config
     // Core blocks: never printed, so they live in their own storage.
     Scb&           scb_        = core<Scb>      ("SCB");
     CoreDebugBlock& core_debug_ = core<CoreDebugBlock>("CoreDebug");

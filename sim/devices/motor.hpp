@@ -1,0 +1,75 @@
+// MF4010V2 servo motor as a CAN node: answers the close, stop, running and
+// speed-control commands after a delay, and turns its shaft through a
+// first-order speed loop with an acceleration limit.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+
+#include "sim/core/cpu.hpp"
+#include "sim/models/can_bus.hpp"
+
+namespace sim {
+
+struct MotorConfig {
+    uint32_t id = 0x141;
+    bool present = true;            // on the bus: acknowledges every frame
+    bool answers = true;            // replies to commands
+    uint32_t reply_delay_us = 200;  // from the end of the command to the reply's request
+    bool close_garbage = false;     // answers close with bytes that are not the echo
+};
+
+class Mf4010Motor final : public CanNode {
+  public:
+    static constexpr double kSpeedTimeConstantS = 0.02;  // speed loop
+    static constexpr double kMaxAccelDps2 = 20000.0;     // acceleration limit, degree/s^2
+    static constexpr Picos kBitTime = kPsPerUs;          // 1 Mbit/s
+    static constexpr int8_t kTemperatureC = 32;
+
+    Mf4010Motor(Cpu& cpu, CanBus& bus, const MotorConfig& config);
+    ~Mf4010Motor() override;
+
+    // CanNode
+    const CanFrame* next_frame() override;
+    Picos bit_time() const override { return kBitTime; }
+    bool active() const override { return config_.present; }
+    void sent(bool acked, Picos at) override;
+    void received(const CanFrame& frame, Picos at) override;
+
+    // Backdoor for scenarios and tests.
+    const MotorConfig& config() const { return config_; }
+    void set_present(bool present);
+    void set_answers(bool answers) { config_.answers = answers; }
+    bool running() const { return running_; }
+    /// Commanded speed in 0.01 degree per second (0 when closed or stopped).
+    int32_t target_speed() const;
+    /// Shaft speed (degree/s) and angle (degrees, unbounded), brought up to `now`.
+    double speed_dps(Picos now);
+    double angle_deg(Picos now);
+    uint32_t commands() const { return commands_; }
+
+  private:
+    void advance(Picos now);
+    CanFrame reply_to(const CanFrame& command, Picos now);
+    void reply_due(Picos now);
+
+    Cpu& cpu_;
+    CanBus& bus_;
+    MotorConfig config_;
+    bool running_ = true;  // powered up running, as the motor does
+    bool closed_ = false;  // off: commands cleared, shaft free and still
+    int32_t command_ = 0;  // last speed command, 0.01 degree/s
+    double speed_ = 0.0;   // degree/s
+    double angle_ = 0.0;   // degrees
+    Picos updated_ = 0;
+    uint32_t commands_ = 0;
+    struct Due {
+        Picos at;
+        CanFrame frame;
+    };
+    std::deque<Due> due_;        // replies waiting for their delay
+    std::deque<CanFrame> send_;  // replies ready for the bus
+    FunctionEvent due_event_;
+};
+
+}  // namespace sim
