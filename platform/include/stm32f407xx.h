@@ -371,6 +371,11 @@ static_assert(sizeof(CAN_TypeDef) == 0x320);
 // PWR bits
 #define PWR_CR_VOS (1U << 14)
 
+// CAN bits
+#define CAN_TSR_TXOK0 (1U << 1)
+#define CAN_TSR_TXOK1 (1U << 9)
+#define CAN_TSR_TXOK2 (1U << 17)
+
 // USART bits
 #define USART_SR_PE (1U << 0)
 #define USART_SR_FE (1U << 1)

@@ -25,6 +25,15 @@ CAN_HandleTypeDef* lookup(int ch) {
     return bsp == nullptr ? nullptr : bsp->hcan;
 }
 
+// Whether the frame that left `mailbox` was acknowledged. Without automatic
+// retransmission (channel 0) a frame also leaves its mailbox when it failed.
+bool transmitted(const CAN_HandleTypeDef* hcan, uint32_t mailbox) {
+    const uint32_t txok = mailbox == CAN_TX_MAILBOX0   ? CAN_TSR_TXOK0
+                          : mailbox == CAN_TX_MAILBOX1 ? CAN_TSR_TXOK1
+                                                       : CAN_TSR_TXOK2;
+    return (hcan->Instance->TSR & txok) != 0U;
+}
+
 int hal_can_init(int ch) {
     CAN_HandleTypeDef* hcan = lookup(ch);
     if (hcan == nullptr) {
@@ -77,7 +86,7 @@ int hal_can_send(int ch, const can_message_t* msg) {
             return -1;
         }
     }
-    return 0;
+    return transmitted(hcan, mailbox) ? 0 : -1;
 }
 
 int hal_can_recv(int ch, can_message_t* msg) {
