@@ -178,7 +178,7 @@ void CanBus::finish(Picos now) {
             }
         }
         for (const Listener& listener : listeners_) {
-            listener(frame_, now);
+            listener(frame_, now, sender);
         }
         sender->sent(true, now);
     } else {

@@ -60,8 +60,9 @@ class CanNode {
 
 class CanBus {
   public:
-    /// Every acknowledged frame, with the time its end of frame completed.
-    using Listener = std::function<void(const CanFrame& frame, Picos end_of_frame)>;
+    /// Every acknowledged frame, with the time its end of frame completed and its sender.
+    using Listener =
+        std::function<void(const CanFrame& frame, Picos end_of_frame, const CanNode* sender)>;
 
     CanBus(Cpu& cpu, std::string name);
     const std::string& name() const { return name_; }

@@ -173,7 +173,8 @@ TEST(CanPort, ReceivesOldestFirstAndAllEightBytesWhateverTheLength) {
     EXPECT_EQ(got[1][3][0], 0xAA);
     EXPECT_EQ(got[2][1], 0x203);
     EXPECT_EQ(got[2][2], 0);
-    EXPECT_EQ(got[3], json({-1, 0xEEEEEEEE, 0xEE, {0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE}}))
+    EXPECT_EQ(got[3],
+              json({-1, 0xEEEEEEEE, 0xEE, {0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE}}))
         << "empty FIFO: msg untouched";
 }
 

@@ -62,7 +62,11 @@ inline json with_can(const sim::BoardConfig& config, const std::function<void(js
         for (int n = 1; n <= 2; n++) {
             json& log = buses[n - 1];
             board.can_bus(n).add_listener(
-                [&log](const sim::CanFrame& f, sim::Picos at) { log.push_back(frame_json(f, at)); });
+                [&log, &board](const sim::CanFrame& f, sim::Picos at, const sim::CanNode* from) {
+                    json frame = frame_json(f, at);
+                    frame["from_board"] = from == &board.can1() || from == &board.can2();
+                    log.push_back(frame);
+                });
         }
         bool finished = false;
         board.power_on([&] {
