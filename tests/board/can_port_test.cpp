@@ -8,6 +8,7 @@
 #include "can_if.h"
 #include "can_probe.hpp"
 #include "hal_can.h"
+#include "mf4010v2.h"
 
 namespace {
 
@@ -233,6 +234,46 @@ TEST(CanPort, BothChannelsReceiveAfterInitInEitherOrder) {
         EXPECT_EQ(out["ch0"], 0) << can1_first;
         EXPECT_EQ(out["ch1"], 0) << can1_first;
     }
+}
+
+}  // namespace
+
+namespace {
+
+// The motor driver's 2000 back-to-back polls on an empty FIFO: the window in
+// which a reply is caught. Printed, not asserted: it follows from the HAL's
+// cycle costs.
+TEST(CanPollWindow, RepliesInsideTheWindowAreCaughtLaterOnesAnswerTheNextExchange) {
+    sim::BoardConfig config;
+    config.motors = {sim::MotorConfig{0x141, true, true, 1000, false}};
+    const json out = with_can(config, [](json& o) {
+        hal_can_init_all();
+        mf4010v2_t motor;
+        mf4010v2_init(&motor, 0x141, 1);
+        can_message_t msg;
+        sim::Picos start = now();
+        for (int i = 0; i < MF4010_RECV_RETRIES; i++) {
+            can_if_recv(1, &msg);
+        }
+        o["window_us"] = static_cast<double>(now() - start) / static_cast<double>(sim::kPsPerUs);
+        // A reply 1 ms late: the close times out, its echo answers the next command.
+        o["close"] = mf4010v2_send_command(&motor, COMMAND_MOTOR_CLOSE);
+        start = now();
+        while (ms_since(start) < 2.0) {
+            HAL_GetTick();
+        }
+        o["running"] = mf4010v2_send_command(&motor, COMMAND_MOTOR_RUNNING);
+        o["answer"] = motor.last_response[0];
+        sim::Board::get().motor(0x141)->set_answers(true);
+    });
+    const double window = out["window_us"];
+    std::printf("poll window: 2000 polls = %.1f us\n", window);
+    ::testing::Test::RecordProperty("poll_window_us", std::to_string(window));
+    EXPECT_GT(window, 200.0 + 121.0) << "the default reply (200 us + its 121-bit frame) fits";
+    EXPECT_LT(window, 1000.0) << "a 1 ms late reply does not";
+    EXPECT_EQ(out["close"], MF4010_ERR_NO_RESPONSE);
+    EXPECT_EQ(out["running"], MF4010_OK);
+    EXPECT_EQ(out["answer"], 0x80);  // the late echo of the close
 }
 
 }  // namespace

@@ -60,8 +60,7 @@ json boot(const sim::BoardConfig& config, const std::vector<Sample>& samples, do
                 cpu.enable_irq(EXTI0_IRQn);
                 cpu.set_pending(EXTI0_IRQn);
             }));
-            board.cpu().events().schedule(*events.back(),
-                                          static_cast<sim::Picos>(s.at_s * 1e12));
+            board.cpu().events().schedule(*events.back(), static_cast<sim::Picos>(s.at_s * 1e12));
         }
         board.power_on(sim::firmware_reset);
         board.run_until(static_cast<sim::Picos>(run_s * 1e12));
@@ -197,18 +196,17 @@ TEST_P(StartUpReport, ShowsWhetherEachMotorConfirmedItsClose) {
     const json run = boot(c.config, {}, 1.0);
     const std::string console = run["console"];
     const std::string report = "[control_task] motor yaw   is fault: " + std::to_string(c.fault) +
-                               "\n[control_task] motor pitch is fault: " +
-                               std::to_string(c.fault) + "\n";
+                               "\n[control_task] motor pitch is fault: " + std::to_string(c.fault) +
+                               "\n";
     EXPECT_NE(console.find(report), std::string::npos) << console;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Motors, StartUpReport,
-    ::testing::Values(ReportCase{"echo", motors(true, true), 0},
-                      ReportCase{"garbage", motors(true, true, true), 1},
-                      ReportCase{"silent", motors(true, false), 1},
-                      ReportCase{"absent", motors(false, false), 1}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Motors, StartUpReport,
+                         ::testing::Values(ReportCase{"echo", motors(true, true), 0},
+                                           ReportCase{"garbage", motors(true, true, true), 1},
+                                           ReportCase{"silent", motors(true, false), 1},
+                                           ReportCase{"absent", motors(false, false), 1}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 std::size_t count(const std::string& text, const std::string& what) {
     std::size_t n = 0;

@@ -143,10 +143,14 @@ TEST_F(GimbalSim, OptionsOverrideTheScenarioFile) {
     ASSERT_EQ(o.status, 0) << o.err;
     const json summary = comparable_summary(dir_ / "o");
     EXPECT_EQ(summary["virtual_time_s"], 0.5);
-    EXPECT_EQ(summary["scenario"], json::parse(R"({"duration_s": 0.5, "seed": 9,
+    json expected = json::parse(R"({"duration_s": 0.5, "seed": 9,
         "faults": {"queue_create_fails": true, "no_crystal": false},
         "imu": {"present": true, "raw": {"roll": 0, "pitch": 0, "yaw": 0, "temp": 2500},
-                "hold_sda_low_ms": 0.0, "stretch_scl_us": 0.0}})"));
+                "hold_sda_low_ms": 0.0, "stretch_scl_us": 0.0}})");
+    const json motor = {
+        {"present", true}, {"answers", true}, {"reply_delay_us", 200}, {"close_reply", "echo"}};
+    expected["motors"] = {{"0x141", motor}, {"0x142", motor}};
+    EXPECT_EQ(summary["scenario"], expected);
     EXPECT_EQ(read_file(dir_ / "o" / "console.log").rfind("[app_init] ERROR", 0), 0u);
 }
 
@@ -235,6 +239,28 @@ const BadInput kBadInputs[] = {
     {"ImuHoldNegative", R"({"imu": {"hold_sda_low_ms": -1}})", {}, "imu.hold_sda_low_ms"},
     {"ImuHoldTooLong", R"({"imu": {"hold_sda_low_ms": 1e12}})", {}, "imu.hold_sda_low_ms"},
     {"ImuStretchString", R"({"imu": {"stretch_scl_us": "5"}})", {}, "imu.stretch_scl_us"},
+    {"MotorsNotAnObject", R"({"motors": []})", {}, "'motors'"},
+    {"MotorBadIdentifier", R"({"motors": {"0x800": {}}})", {}, "motors.0x800"},
+    {"MotorDecimalIdentifier", R"({"motors": {"321": {}}})", {}, "motors.321"},
+    {"MotorNotAnObject", R"({"motors": {"0x141": true}})", {}, "motors.0x141"},
+    {"MotorUnknownKey", R"({"motors": {"0x141": {"speed": 1}}})", {}, "motors.0x141.speed"},
+    {"MotorPresentNumber", R"({"motors": {"0x141": {"present": 1}}})", {}, "motors.0x141.present"},
+    {"MotorAnswersString",
+     R"({"motors": {"0x142": {"answers": "no"}}})",
+     {},
+     "motors.0x142.answers"},
+    {"MotorDelayNegative",
+     R"({"motors": {"0x141": {"reply_delay_us": -5}}})",
+     {},
+     "motors.0x141.reply_delay_us"},
+    {"MotorDelayFractional",
+     R"({"motors": {"0x141": {"reply_delay_us": 2.5}}})",
+     {},
+     "motors.0x141.reply_delay_us"},
+    {"MotorCloseReply",
+     R"({"motors": {"0x141": {"close_reply": "noise"}}})",
+     {},
+     "motors.0x141.close_reply"},
     {"MissingFile", nullptr, {"--scenario", "/nonexistent/scenario.json"}, "scenario.json"},
     {"OptionDurationZero", nullptr, {"--duration", "0"}, "--duration"},
     {"OptionDurationNegative", nullptr, {"--duration", "-1"}, "--duration"},
@@ -245,6 +271,62 @@ const BadInput kBadInputs[] = {
     {"OptionSeedTooLarge", nullptr, {"--seed", "18446744073709551616"}, "--seed"},
     {"UnknownOption", nullptr, {"--speed", "3"}, "--speed"},
 };
+
+// The start-up frames on CAN2 as the board test sees them (commands from the
+// board and the motors' echoes), read back from can2.log with python3-can's
+// log reader, and decoded with the motor DBC.
+TEST_F(GimbalSim, WritesCanLogsThatPythonCanReadsAndTheDbcDecodes) {
+    const Outcome o = run({"--duration", "6", "--out", dir_ / "o", "--quiet"});
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(read_file(dir_ / "o" / "can1.log"), "");
+    const fs::path frames = dir_ / "frames.json";
+    const std::string reader =
+        "import can, json, sys\n"
+        "print(json.dumps([[round(m.timestamp * 1e6), m.channel, m.arbitration_id,\n"
+        "                   m.is_extended_id, bytes(m.data).hex().upper()]\n"
+        "                  for m in can.CanutilsLogReader(sys.argv[1])]))\n";
+    write_file(dir_ / "read.py", reader);
+    ASSERT_EQ(std::system(("/usr/bin/python3 " + (dir_ / "read.py").string() + " " +
+                           (dir_ / "o" / "can2.log").string() + " > " + frames.string())
+                              .c_str()),
+              0);
+    const json got = json::parse(read_file(frames));
+    const std::vector<std::pair<int, std::string>> expected = {
+        {0x141, "8000000000000000"}, {0x141, "8000000000000000"},  // close, echo
+        {0x142, "8000000000000000"}, {0x142, "8000000000000000"},
+        {0x141, "A200000000000000"}, {0x141, "A220000000000000"},  // speed 0, reply at 32 C
+        {0x142, "A200000000000000"}, {0x142, "A220000000000000"},
+        {0x141, "8800000000000000"}, {0x141, "8800000000000000"},  // running, echo
+        {0x142, "8800000000000000"}, {0x142, "8800000000000000"},
+    };
+    ASSERT_EQ(got.size(), expected.size()) << got.dump();
+    for (std::size_t i = 0; i < expected.size(); i++) {
+        EXPECT_EQ(got[i][1], "can2");
+        EXPECT_EQ(got[i][2], expected[i].first) << i;
+        EXPECT_EQ(got[i][3], false);
+        EXPECT_EQ(got[i][4], expected[i].second) << i;
+    }
+    // Each echo ends 200 us (the motor's delay) plus its own 121 bits at
+    // 1 Mbit/s after the end of the command.
+    EXPECT_EQ(got[1][0].get<int64_t>() - got[0][0].get<int64_t>(), 321);
+    EXPECT_GT(got[4][0].get<int64_t>() - got[3][0].get<int64_t>(), 5000000);  // the 5 s wait
+
+    const fs::path decoded = dir_ / "decoded.txt";
+    ASSERT_EQ(std::system(("/usr/bin/python3 " GIMBAL_SOURCE_DIR "/tools/can/decode-log " +
+                           (dir_ / "o" / "can2.log").string() + " > " + decoded.string())
+                              .c_str()),
+              0);
+    const std::string text = read_file(decoded);
+    EXPECT_NE(text.find("141#8000000000000000  Motor_141 Command=close"), std::string::npos)
+        << text;
+    EXPECT_NE(text.find("142#A200000000000000  Motor_142 Command=speed_control Temperature=0 degC "
+                        "SpeedCommand=0 deg/s"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("Temperature=32 degC TorqueCurrent=0 A Speed=0 deg/s Encoder=0"),
+              std::string::npos)
+        << text;
+}
 
 INSTANTIATE_TEST_SUITE_P(Cases, RefusesBadInput, ::testing::ValuesIn(kBadInputs),
                          [](const auto& info) { return std::string(info.param.name); });
