@@ -277,3 +277,55 @@ TEST(CanPollWindow, RepliesInsideTheWindowAreCaughtLaterOnesAnswerTheNextExchang
 }
 
 }  // namespace
+
+namespace {
+
+// What the HAL refuses in which handle state, and the error bit it records.
+TEST(CanHal, RefusesCallsInTheWrongStateAndFullOrEmptyQueues) {
+    sim::BoardConfig config;
+    for (sim::MotorConfig& m : config.motors) {
+        m.present = false;
+    }
+    const json out = with_can(config, [](json& o) {
+        CAN_HandleTypeDef fresh{};
+        fresh.Instance = CAN2;
+        CAN_FilterTypeDef filter{};
+        CAN_TxHeaderTypeDef tx{};
+        CAN_RxHeaderTypeDef rx{};
+        uint8_t data[8] = {};
+        uint32_t box = 0;
+        json r = json::object();
+        r["filter_reset"] = {HAL_CAN_ConfigFilter(&fresh, &filter), fresh.ErrorCode};
+        r["level_reset"] = HAL_CAN_GetRxFifoFillLevel(&fresh, CAN_RX_FIFO0);
+        r["pending_reset"] = HAL_CAN_IsTxMessagePending(&fresh, CAN_TX_MAILBOX0);
+        r["start_ready"] = HAL_CAN_Start(&hcan2);
+        r["start_again"] = {HAL_CAN_Start(&hcan2), hcan2.ErrorCode};
+        hcan2.ErrorCode = 0;
+        json boxes = json::array();
+        for (int i = 0; i < 4; i++) {
+            const HAL_StatusTypeDef s = HAL_CAN_AddTxMessage(&hcan2, &tx, data, &box);
+            boxes.push_back({s, s == HAL_OK ? box : 0});
+        }
+        r["boxes"] = boxes;
+        r["full_error"] = hcan2.ErrorCode;
+        r["free"] = HAL_CAN_GetTxMailboxesFreeLevel(&hcan2);
+        hcan2.ErrorCode = 0;
+        r["rx_empty"] = {HAL_CAN_GetRxMessage(&hcan2, CAN_RX_FIFO0, &rx, data), hcan2.ErrorCode};
+        o["r"] = r;
+    });
+    const json& r = out["r"];
+    EXPECT_EQ(r["filter_reset"], json({HAL_ERROR, HAL_CAN_ERROR_NOT_INITIALIZED}));
+    EXPECT_EQ(r["level_reset"], 0);
+    EXPECT_EQ(r["pending_reset"], 0);
+    EXPECT_EQ(r["start_ready"], HAL_OK);
+    EXPECT_EQ(r["start_again"], json({HAL_ERROR, HAL_CAN_ERROR_NOT_READY}));
+    EXPECT_EQ(r["boxes"], json({{HAL_OK, CAN_TX_MAILBOX0},
+                                {HAL_OK, CAN_TX_MAILBOX1},
+                                {HAL_OK, CAN_TX_MAILBOX2},
+                                {HAL_ERROR, 0}}));
+    EXPECT_EQ(r["full_error"], HAL_CAN_ERROR_PARAM);
+    EXPECT_EQ(r["free"], 0);
+    EXPECT_EQ(r["rx_empty"], json({HAL_ERROR, HAL_CAN_ERROR_PARAM}));
+}
+
+}  // namespace

@@ -174,6 +174,21 @@ TEST(ControlTask, StartsUpWaitsThenSendsEachSamplesPidOutputs) {
     EXPECT_EQ(console.find("Error"), std::string::npos) << console;
 }
 
+TEST(ControlTask, SamplesQueuedDuringTheWaitAreTakenOldestFirstAndOnlyFour) {
+    std::vector<Sample> samples;
+    for (int n = 0; n < 6; n++) {
+        samples.push_back({1.0 + 0.5 * n, static_cast<float>(n + 1), static_cast<float>(-n)});
+    }
+    const json run = boot(motors(true, true), samples, 6.0);
+    const json sent = board_frames(run["frames"]);
+    ASSERT_EQ(sent.size(), 6u + 2 * 4);  // the queue holds four; the other two were refused
+    Pid roll, pitch;
+    for (int n = 0; n < 4; n++) {
+        EXPECT_EQ(sent[6 + 2 * n]["data"], speed_frame(roll.step(samples[n].roll))) << n;
+        EXPECT_EQ(sent[7 + 2 * n]["data"], speed_frame(pitch.step(samples[n].pitch))) << n;
+    }
+}
+
 TEST(ControlTask, WithoutSamplesNothingIsSentAfterStartUp) {
     const json run = boot(motors(true, true), {}, 8.0);
     EXPECT_EQ(board_frames(run["frames"]).size(), 6u);
