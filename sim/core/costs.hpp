@@ -23,6 +23,15 @@ inline constexpr uint32_t kRtosCall = 120;  // a CMSIS-RTOS v2 call that does no
 inline constexpr uint32_t kRtosQuery =
     30;  // a CMSIS-RTOS v2 getter: context check, one kernel field, return
 inline constexpr uint32_t kHalQuery = 8;  // a HAL getter that reads a handle field or a register
+// A CAN status query polled in a loop (HAL_CAN_GetRxFifoFillLevel,
+// HAL_CAN_IsTxMessagePending): the call, two handle-state compares and the
+// return, about 20 cycles with the APB1 read (at PCLK1 = HCLK / 4), plus the
+// firmware's share of the loop around it, which runs free here: the motor
+// driver's poll, the forwarder's two tests and indirect call, the port's
+// table lookup, about 25 more. With its register access a receive poll costs
+// 42 cycles: 2000 polls last 500 us at 168 MHz. An estimate from the code
+// paths, not a measurement.
+inline constexpr uint32_t kHalCanQuery = 40;
 inline constexpr uint32_t kRtosCreate =
     900;  // creating a thread or a queue (heap walk, list set-up)
 inline constexpr uint32_t kContextSwitch = 150;  // PendSV: save one thread, restore another

@@ -2,11 +2,9 @@
 // mailboxes and receive FIFOs, with the handle states and refusals the
 // library documents (a call in the wrong state sets an error bit and fails).
 //
-// Every call costs cost::kHalCall plus its register accesses. On the chip a
-// getter such as HAL_CAN_GetRxFifoFillLevel is a call, two state compares,
-// one APB1 register read and a return; together with the firmware's own
-// code around it (free on the virtual board) a receive poll is a few tens of
-// cycles, which is what bounds the motor driver's reply window.
+// Every call costs cost::kHalCall plus its register accesses, but the two
+// status queries that the port polls cost cost::kHalCanQuery: they bound the
+// motor driver's reply window.
 #include "hal_internal.hpp"
 
 using namespace sim::hal;
@@ -218,7 +216,7 @@ uint32_t HAL_CAN_GetTxMailboxesFreeLevel(const CAN_HandleTypeDef* hcan) {
 }
 
 uint32_t HAL_CAN_IsTxMessagePending(const CAN_HandleTypeDef* hcan, uint32_t TxMailboxes) {
-    enter();
+    enter(cost::kHalCanQuery);
     if (!configured(hcan)) {
         return 0;
     }
@@ -227,7 +225,7 @@ uint32_t HAL_CAN_IsTxMessagePending(const CAN_HandleTypeDef* hcan, uint32_t TxMa
 }
 
 uint32_t HAL_CAN_GetRxFifoFillLevel(const CAN_HandleTypeDef* hcan, uint32_t RxFifo) {
-    enter();
+    enter(cost::kHalCanQuery);
     if (!configured(hcan)) {
         return 0;
     }
