@@ -21,7 +21,7 @@ struct MotorConfig {
 
 class Mf4010Motor final : public CanNode {
   public:
-    static constexpr double kSpeedTimeConstantS = 0.02;  // speed loop
+    static constexpr double kSpeedTimeConstantS = 0.01;  // speed loop
     static constexpr double kMaxAccelDps2 = 20000.0;     // acceleration limit, degree/s^2
     static constexpr Picos kBitTime = kPsPerUs;          // 1 Mbit/s
     static constexpr int8_t kTemperatureC = 32;
@@ -40,6 +40,7 @@ class Mf4010Motor final : public CanNode {
     const MotorConfig& config() const { return config_; }
     void set_present(bool present);
     void set_answers(bool answers) { config_.answers = answers; }
+    void set_close_garbage(bool garbage) { config_.close_garbage = garbage; }
     bool running() const { return running_; }
     /// Commanded speed in 0.01 degree per second (0 when closed or stopped).
     int32_t target_speed() const;
