@@ -92,9 +92,6 @@ Scenario::Imu parse_imu(const json& imu) {
 
 constexpr uint32_t kMaxReplyDelayUs = 10000000;  // 10 s
 
-return v.get<bool>();
-}
-
 // "0x141": an 11-bit identifier written in hexadecimal.
 uint32_t motor_id(const std::string& key) {
     const bool hex = key.size() > 2 && key.size() <= 5 && key[0] == '0' &&

@@ -110,6 +110,7 @@ json board_frames(const json& frames) {
 
 sim::BoardConfig motors(bool present, bool answers, bool garbage = false) {
     sim::BoardConfig config;
+    config.imu.present = false;  // the samples are the test's own
     for (sim::MotorConfig& m : config.motors) {
         m.present = present;
         m.answers = answers;
