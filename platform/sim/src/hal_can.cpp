@@ -42,6 +42,18 @@ bool configured(const CAN_HandleTypeDef* hcan) {
 gimbal_reg32_t& rfr(CAN_TypeDef* can, uint32_t fifo) {
     return fifo == CAN_RX_FIFO0 ? can->RF0R : can->RF1R;
 }
+// The controller acknowledges a mode request in MSR; a request it does not
+// acknowledge within the HAL's limit leaves the handle in error.
+bool mode_reached(CAN_HandleTypeDef* hcan, uint32_t msr_bit, bool set) {
+    CAN_TypeDef* can = hcan->Instance;
+    if (wait_until([can, msr_bit, set] { return ((can->MSR & msr_bit) != 0U) == set; },
+                   HAL_GetTick(), kModeTimeoutMs) == HAL_OK) {
+        return true;
+    }
+    hcan->ErrorCode = hcan->ErrorCode | HAL_CAN_ERROR_TIMEOUT;
+    hcan->State = HAL_CAN_STATE_ERROR;
+    return false;
+}
 }  // namespace
 
 extern "C" {
@@ -63,17 +75,11 @@ HAL_StatusTypeDef HAL_CAN_Init(CAN_HandleTypeDef* hcan) {
     }
     CAN_TypeDef* can = hcan->Instance;
     CLEAR_BIT(can->MCR, kSleep);
-    if (wait_until([can] { return (can->MSR & kSlak) == 0U; }, HAL_GetTick(), kModeTimeoutMs) !=
-        HAL_OK) {
-        hcan->ErrorCode = hcan->ErrorCode | HAL_CAN_ERROR_TIMEOUT;
-        hcan->State = HAL_CAN_STATE_ERROR;
+    if (!mode_reached(hcan, kSlak, false)) {
         return HAL_ERROR;
     }
     SET_BIT(can->MCR, kInrq);
-    if (wait_until([can] { return (can->MSR & kInak) != 0U; }, HAL_GetTick(), kModeTimeoutMs) !=
-        HAL_OK) {
-        hcan->ErrorCode = hcan->ErrorCode | HAL_CAN_ERROR_TIMEOUT;
-        hcan->State = HAL_CAN_STATE_ERROR;
+    if (!mode_reached(hcan, kInak, true)) {
         return HAL_ERROR;
     }
     const CAN_InitTypeDef& init = hcan->Init;
@@ -138,10 +144,7 @@ HAL_StatusTypeDef HAL_CAN_Start(CAN_HandleTypeDef* hcan) {
     hcan->State = HAL_CAN_STATE_LISTENING;
     CAN_TypeDef* can = hcan->Instance;
     CLEAR_BIT(can->MCR, kInrq);
-    if (wait_until([can] { return (can->MSR & kInak) == 0U; }, HAL_GetTick(), kModeTimeoutMs) !=
-        HAL_OK) {
-        hcan->ErrorCode = hcan->ErrorCode | HAL_CAN_ERROR_TIMEOUT;
-        hcan->State = HAL_CAN_STATE_ERROR;
+    if (!mode_reached(hcan, kInak, false)) {
         return HAL_ERROR;
     }
     hcan->ErrorCode = HAL_CAN_ERROR_NONE;
@@ -156,10 +159,7 @@ HAL_StatusTypeDef HAL_CAN_Stop(CAN_HandleTypeDef* hcan) {
     }
     CAN_TypeDef* can = hcan->Instance;
     SET_BIT(can->MCR, kInrq);
-    if (wait_until([can] { return (can->MSR & kInak) != 0U; }, HAL_GetTick(), kModeTimeoutMs) !=
-        HAL_OK) {
-        hcan->ErrorCode = hcan->ErrorCode | HAL_CAN_ERROR_TIMEOUT;
-        hcan->State = HAL_CAN_STATE_ERROR;
+    if (!mode_reached(hcan, kInak, true)) {
         return HAL_ERROR;
     }
     CLEAR_BIT(can->MCR, kSleep);
