@@ -152,7 +152,7 @@ class Board {
     // Devices
     std::vector<std::unique_ptr<Mf4010Motor>> motors_ = motor_nodes();  // on CAN2's bus, from the config
     // Core blocks: never printed, so they live in their own storage.
-    Scb&           scb_        = core<Scb>      ("SCB");
+    Scb&           scb_        = core<Scb>      ("SCB", cpu_);
     CoreDebugBlock& core_debug_ = core<CoreDebugBlock>("CoreDebug");
     Dwt&           dwt_        = core<Dwt>      ("DWT", cpu_, core_debug_);
     // Bit-banged I2C bus: PF14 (SCL) and PF12 (SDA) with the IMU at 0x50 on both (constructor).

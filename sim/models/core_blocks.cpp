@@ -2,6 +2,36 @@
 
 namespace sim {
 
+void Scb::reset() {
+    CoreBlock::reset();
+    cpu_.set_priority_grouping(0);
+}
+
+uint32_t Scb::read(uint32_t offset, uint32_t& cell) {
+    if (offset == AIRCR) {
+        // Little-endian core (bit 15 clear); the reset request bits read 0.
+        return kVectKeyStat | (cpu_.priority_grouping() << 8);
+    }
+    return cell;
+}
+
+void Scb::write(uint32_t offset, uint32_t& cell, uint32_t value) {
+    switch (offset) {
+        case AIRCR:
+            // Without the key the core ignores the whole write.
+            if ((value & 0xFFFF0000u) == kVectKey) {
+                cpu_.set_priority_grouping((value & kPriGroupMask) >> 8);
+            }
+            break;
+        case CPACR:
+            // Only CP10 and CP11 exist on the Cortex-M4F; the rest reads as zero.
+            cell = value & kCp10Cp11Mask;
+            break;
+        default:
+            cell = value;
+    }
+}
+
 void Dwt::reset() {
     CoreBlock::reset();
     running_ = false;

@@ -24,8 +24,27 @@ class CoreBlock : public RegisterBlock {
     std::array<uint32_t, Words> regs_{};
 };
 
-/// System control block: plain storage (CPACR, AIRCR, ...).
-class Scb final : public CoreBlock<0x8C / 4> {};
+/// System control block. AIRCR takes a write only with its key and hands the
+/// priority grouping to the core's NVIC; CPACR keeps only the FPU's fields.
+/// The other registers are plain storage.
+class Scb final : public CoreBlock<0x8C / 4> {
+  public:
+    static constexpr uint32_t AIRCR = 0x0C, CPACR = 0x88;
+    static constexpr uint32_t kVectKey = 0x05FAu << 16;      // written to unlock AIRCR
+    static constexpr uint32_t kVectKeyStat = 0xFA05u << 16;  // read back in its place
+    static constexpr uint32_t kPriGroupMask = 7u << 8;
+    static constexpr uint32_t kCp10Cp11Mask = 0xFu << 20;  // CP10 and CP11: the FPU
+
+    explicit Scb(Cpu& cpu) : cpu_(cpu) {}
+    void reset() override;
+    uint32_t read(uint32_t offset, uint32_t& cell) override;
+    void write(uint32_t offset, uint32_t& cell, uint32_t value) override;
+    /// True once CPACR grants full access to both FPU coprocessors.
+    bool fpu_enabled() const { return (regs_[CPACR / 4] & kCp10Cp11Mask) == kCp10Cp11Mask; }
+
+  private:
+    Cpu& cpu_;
+};
 
 class CoreDebugBlock;
 

@@ -1,5 +1,6 @@
 // The Cortex-M4 core of the virtual board: virtual time from core cycles, the
-// DWT cycle counter, and NVIC dispatch with PRIMASK and __WFI.
+// DWT cycle counter, NVIC dispatch with PRIMASK and __WFI, and the SCB
+// registers the start-up code writes.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -217,6 +218,49 @@ INSTANTIATE_TEST_SUITE_P(
                       PreemptCase{"LevelZeroPreemptsLevel15", 3, 15, 0, 0, 0, "A+ B A-"},
                       PreemptCase{"SameGroupLowerSubpriorityWaits", 5, 1, 1, 1, 0, "A+ A- B"},
                       PreemptCase{"MoreUrgentGroupPreempts", 5, 2, 0, 1, 3, "A+ B A-"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// ---- SCB: what the FPU enable and the priority grouping leave behind ----
+
+struct ScbWrite {
+    const char* name;
+    bool aircr;  // else CPACR
+    uint32_t value;
+    uint32_t reads;     // the register afterwards
+    uint32_t grouping;  // the NVIC's grouping afterwards
+};
+
+void PrintTo(const ScbWrite& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class ScbRegister : public ::testing::TestWithParam<ScbWrite> {};
+
+// Figures measured on an emulated Cortex-M4F: tools/measure/scb-on-qemu.
+TEST_P(ScbRegister, KeepsWhatTheCoreKeeps) {
+    const ScbWrite c = GetParam();
+    const json r = model_test::on_board([c](json& out) {
+        out["at_reset"] = {model_test::value(SCB->CPACR), model_test::value(SCB->AIRCR)};
+        NVIC_SetPriorityGrouping(3);
+        (c.aircr ? SCB->AIRCR : SCB->CPACR) = c.value;
+        out["reads"] = model_test::value(c.aircr ? SCB->AIRCR : SCB->CPACR);
+        out["grouping"] = model_test::cpu().priority_grouping();
+        out["get_grouping"] = NVIC_GetPriorityGrouping();
+    });
+    ASSERT_TRUE(r["finished"]) << r.dump();
+    EXPECT_EQ(r["at_reset"], json({0u, 0xFA050000u}));
+    EXPECT_EQ(r["reads"], c.reads);
+    EXPECT_EQ(r["grouping"], c.grouping);
+    EXPECT_EQ(r["get_grouping"], c.grouping);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Writes, ScbRegister,
+    ::testing::Values(ScbWrite{"CpacrKeepsOnlyTheFpuFields", false, 0xFFFFFFFFu, 0x00F00000u, 3},
+                      ScbWrite{"CpacrFpuFullAccess", false, 0x00F00000u, 0x00F00000u, 3},
+                      ScbWrite{"AircrWithKeyTakesTheGrouping", true, 0x05FA0500u, 0xFA050500u, 5},
+                      ScbWrite{"AircrWithoutKeyIsIgnored", true, 0x00000500u, 0xFA050300u, 3},
+                      ScbWrite{"AircrWithAWrongKeyIsIgnored", true, 0xFA050500u, 0xFA050300u, 3}),
     [](const auto& info) { return std::string(info.param.name); });
 
 template <char Name>

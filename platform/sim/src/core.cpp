@@ -15,6 +15,8 @@ static_assert(sizeof(SCB_Type) <= sim::Scb::kBytes);
 static_assert(sizeof(DWT_Type) <= sim::Dwt::kBytes);
 static_assert(sizeof(CoreDebug_Type) <= sim::CoreDebugBlock::kBytes);
 
+constexpr uint32_t kAircrKeyMask = 0xFFFF0000U;
+
 }  // namespace
 
 extern "C" {
@@ -99,14 +101,17 @@ uint8_t __CLZ(uint32_t value) {
     return static_cast<uint8_t>(std::countl_zero(value));
 }
 
+// Through AIRCR, whose model hands the grouping to the core: a write without
+// the key would be lost, as on the chip.
 void NVIC_SetPriorityGrouping(uint32_t PriorityGroup) {
-    cpu().consume(sim::cost::kRegisterAccess);
-    cpu().set_priority_grouping(PriorityGroup & 7U);
+    uint32_t value = SCB->AIRCR;
+    value &= ~(kAircrKeyMask | SCB_AIRCR_PRIGROUP_Msk);
+    value |= sim::Scb::kVectKey | ((PriorityGroup & 7U) << SCB_AIRCR_PRIGROUP_Pos);
+    SCB->AIRCR = value;
 }
 
 uint32_t NVIC_GetPriorityGrouping(void) {
-    cpu().consume(sim::cost::kRegisterAccess);
-    return cpu().priority_grouping();
+    return (SCB->AIRCR & SCB_AIRCR_PRIGROUP_Msk) >> SCB_AIRCR_PRIGROUP_Pos;
 }
 
 void NVIC_EnableIRQ(IRQn_Type IRQn) {
