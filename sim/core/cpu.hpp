@@ -41,6 +41,7 @@ class Cpu {
   public:
     static constexpr int kFirstException = -16;  // IRQn of exception number 0
     static constexpr int kVectors = 16 + 82;
+    static constexpr int kResetIRQn = -15;  // exception 1
     using Handler = void (*)();
 
     Cpu();
@@ -69,6 +70,7 @@ class Cpu {
 
     // ---- NVIC and PRIMASK ----
     void set_vector(int irqn, Handler handler) { vectors_[index(irqn)] = handler; }
+    Handler reset_vector() const { return vectors_[index(kResetIRQn)]; }
     void enable_irq(int irqn) { enabled_[index(irqn)] = true; }
     void disable_irq(int irqn) { enabled_[index(irqn)] = false; }
     bool irq_enabled(int irqn) const { return enabled_[index(irqn)]; }

@@ -1,6 +1,8 @@
-// Reset on the virtual board: the vector table, then SystemInit and main, as
-// the chip's reset handler does. Data and zero-initialised memory are fresh
-// because every boot is a new process.
+// Reset on the virtual board: the core takes the reset vector from the vector
+// table, and the reset handler runs SystemInit, then main, as the start-up
+// file does on the chip. Initialised and zero-initialised data and the static
+// constructors need no pass of their own: every boot is a new process, whose
+// loader has done both.
 #include "sim/board/board.hpp"
 #include "sim/platform.hpp"
 #include "stm32f4xx.h"
@@ -21,12 +23,26 @@ GIMBAL_WEAK_HANDLER(DebugMon_Handler)
 #define GIMBAL_IRQ(name, irqn) GIMBAL_WEAK_HANDLER(name)
 #include "vector_names.inc"
 #undef GIMBAL_IRQ
+
+// The start-up file's reset handler, for the host.
+void Reset_Handler(void) {
+    if (SystemInit != nullptr) {
+        SystemInit();
+    }
+    if (gimbal_firmware_main != nullptr) {
+        gimbal_firmware_main();
+    }
+    // main returned: on the chip the reset handler then spins.
+    sim::Board::get().cpu().set_primask(true);
+    sim::Board::get().cpu().halt("Reset_Handler");
+}
 }
 
 namespace sim {
 
 void install_vectors() {
     Cpu& cpu = Board::get().cpu();
+    cpu.set_vector(Cpu::kResetIRQn, Reset_Handler);
     cpu.set_vector(NonMaskableInt_IRQn, NMI_Handler);
     cpu.set_priority(NonMaskableInt_IRQn, 0);
     cpu.set_vector(MemoryManagement_IRQn, MemManage_Handler);
@@ -41,15 +57,8 @@ void install_vectors() {
 
 void firmware_reset() {
     install_vectors();
-    if (SystemInit != nullptr) {
-        SystemInit();
-    }
-    if (gimbal_firmware_main != nullptr) {
-        gimbal_firmware_main();
-    }
-    // main returned: on the chip the reset handler then spins.
-    Board::get().cpu().set_primask(true);
-    Board::get().cpu().halt("Reset_Handler");
+    // Word 1 of the table: the core loads it into the PC at reset.
+    Board::get().cpu().reset_vector()();
 }
 
 }  // namespace sim
