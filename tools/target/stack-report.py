@@ -47,6 +47,17 @@ def short_name(label):
     return re.split(r"[\s*&]+", head.strip())[-1].split("::")[-1]
 
 
+def missing_call_graphs(build_dir):
+    """Firmware objects without the call graph their compile should have
+    written (a compiler cache that hit, for one): their functions would look
+    like code compiled elsewhere, and the report would come out too low."""
+    missing = []
+    for obj in sorted(pathlib.Path(build_dir).glob("CMakeFiles/fw_*.dir/**/*.obj")):
+        if not obj.with_suffix(".ci").exists():
+            missing.append(str(obj.relative_to(build_dir)))
+    return missing
+
+
 def load(build_dir):
     frames = {}  # title -> (bytes, qualifier) for functions compiled here
     names = {}  # title -> short name
@@ -74,6 +85,10 @@ def main():
     ap.add_argument("build_dir")
     args = ap.parse_args()
 
+    missing = missing_call_graphs(args.build_dir)
+    if missing:
+        sys.exit("stack-report: no call graph (.ci) for " + ", ".join(missing)
+                 + "; rebuild these objects without a compiler cache")
     frames, names, edges = load(args.build_dir)
     if not frames:
         sys.exit(f"stack-report: no .ci files under {args.build_dir} (built with -fcallgraph-info=su?)")
