@@ -10,8 +10,8 @@
 namespace sim {
 
 /// Power-on of the firmware on the virtual board: the vector table is put in
-/// place and the core jumps through its reset entry, the firmware's
-/// `Reset_Handler` (SystemInit, then main).
+/// place and the core jumps through its reset entry to `Reset_Handler`, the
+/// board's rendering of the start-up file's (SystemInit, then main).
 void firmware_reset();
 /// Points the core's vectors at the firmware's handlers, as firmware_reset
 /// does first: a test's own reset vector needs them before it enables one.
