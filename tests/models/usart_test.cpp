@@ -1,12 +1,15 @@
 // USART1 transmitter on a bare board, driven through its registers: frame
 // times from the baud-rate register as the reference manual gives them, the
-// TXE/TC hand-shake, and writes the peripheral must ignore.
+// TXE/TC hand-shake, and writes the peripheral must ignore. And the HAL's
+// interrupt- and DMA-driven transfers, which the board does not model.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <ostream>
 #include <string>
 
 #include "model_probe.hpp"
+#include "stm32f4xx_hal.h"
 
 namespace {
 
@@ -217,5 +220,50 @@ INSTANTIATE_TEST_SUITE_P(
                       IgnoredCase{"UsartDisabled", true, USART_CR1_TE, kSrTxeTc},
                       IgnoredCase{"TransmitterDisabled", true, USART_CR1_UE, kSrTxeTc}),
     [](const auto& info) { return std::string(info.param.name); });
+
+struct UnmodelledCall {
+    const char* name;
+    std::function<HAL_StatusTypeDef(UART_HandleTypeDef*, uint8_t*)> call;
+};
+
+void PrintTo(const UnmodelledCall& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class UartTransfer : public ::testing::TestWithParam<UnmodelledCall> {};
+
+// A status the chip's HAL would not give would be wrong without a word.
+TEST_P(UartTransfer, NotModelledHaltsTheBoardSayingWhich) {
+    const UnmodelledCall c = GetParam();
+    const json r = model_test::on_board([&c](json& out) {
+        UART_HandleTypeDef huart = {};
+        huart.Instance = USART1;
+        huart.gState = HAL_UART_STATE_READY;
+        huart.RxState = HAL_UART_STATE_READY;
+        uint8_t buf[2] = {1, 2};
+        out["status"] = c.call(&huart, buf);
+    });
+    EXPECT_EQ(r["finished"], false);
+    EXPECT_EQ(r["halted"]["where"], std::string(c.name) + " (not modelled)");
+}
+
+INSTANTIATE_TEST_SUITE_P(InterruptAndDma, UartTransfer,
+                         ::testing::Values(UnmodelledCall{"HAL_UART_Transmit_IT",
+                                                          [](UART_HandleTypeDef* h, uint8_t* b) {
+                                                              return HAL_UART_Transmit_IT(h, b, 2);
+                                                          }},
+                                           UnmodelledCall{"HAL_UART_Receive_IT",
+                                                          [](UART_HandleTypeDef* h, uint8_t* b) {
+                                                              return HAL_UART_Receive_IT(h, b, 2);
+                                                          }},
+                                           UnmodelledCall{"HAL_UART_Transmit_DMA",
+                                                          [](UART_HandleTypeDef* h, uint8_t* b) {
+                                                              return HAL_UART_Transmit_DMA(h, b, 2);
+                                                          }},
+                                           UnmodelledCall{"HAL_UART_Receive_DMA",
+                                                          [](UART_HandleTypeDef* h, uint8_t* b) {
+                                                              return HAL_UART_Receive_DMA(h, b, 2);
+                                                          }}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -10,6 +10,12 @@ constexpr uint32_t kCr1Config =
 bool on_apb2(const USART_TypeDef* usart) {
     return usart == USART1 || usart == USART6;
 }
+
+// The board stops there, saying why; the status is never seen.
+HAL_StatusTypeDef not_modelled(const char* where) {
+    cpu().halt(where);
+    return HAL_ERROR;
+}
 }  // namespace
 
 extern "C" {
@@ -121,28 +127,23 @@ HAL_StatusTypeDef HAL_UART_Receive(UART_HandleTypeDef* huart, uint8_t* pData, ui
     return status == HAL_OK ? HAL_ERROR : status;
 }
 
-HAL_StatusTypeDef HAL_UART_Transmit_IT(UART_HandleTypeDef* huart, const uint8_t* pData,
-                                       uint16_t Size) {
-    (void)pData;
-    (void)Size;
-    enter();
-    return huart->gState == HAL_UART_STATE_READY ? HAL_ERROR : HAL_BUSY;
+// The firmware starts no interrupt- or DMA-driven transfer (the board links
+// no DMA stream and no UART interrupt). Rather than answer with a status the
+// chip's HAL would not give, the board halts and says where.
+HAL_StatusTypeDef HAL_UART_Transmit_IT(UART_HandleTypeDef*, const uint8_t*, uint16_t) {
+    return not_modelled("HAL_UART_Transmit_IT (not modelled)");
 }
 
-HAL_StatusTypeDef HAL_UART_Receive_IT(UART_HandleTypeDef* huart, uint8_t* pData, uint16_t Size) {
-    (void)pData;
-    (void)Size;
-    enter();
-    return huart->RxState == HAL_UART_STATE_READY ? HAL_ERROR : HAL_BUSY;
+HAL_StatusTypeDef HAL_UART_Receive_IT(UART_HandleTypeDef*, uint8_t*, uint16_t) {
+    return not_modelled("HAL_UART_Receive_IT (not modelled)");
 }
 
-HAL_StatusTypeDef HAL_UART_Transmit_DMA(UART_HandleTypeDef* huart, const uint8_t* pData,
-                                        uint16_t Size) {
-    return HAL_UART_Transmit_IT(huart, pData, Size);
+HAL_StatusTypeDef HAL_UART_Transmit_DMA(UART_HandleTypeDef*, const uint8_t*, uint16_t) {
+    return not_modelled("HAL_UART_Transmit_DMA (not modelled)");
 }
 
-HAL_StatusTypeDef HAL_UART_Receive_DMA(UART_HandleTypeDef* huart, uint8_t* pData, uint16_t Size) {
-    return HAL_UART_Receive_IT(huart, pData, Size);
+HAL_StatusTypeDef HAL_UART_Receive_DMA(UART_HandleTypeDef*, uint8_t*, uint16_t) {
+    return not_modelled("HAL_UART_Receive_DMA (not modelled)");
 }
 
 HAL_StatusTypeDef HAL_UART_Abort(UART_HandleTypeDef* huart) {
