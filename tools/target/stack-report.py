@@ -28,13 +28,22 @@ import pathlib
 import re
 import sys
 
-# Entry handed to the kernel -> what it runs; main runs on the main stack.
+# Entry handed to the kernel -> what it runs, and its attributes in the thread
+# table; main runs on the main stack.
 ENTRIES = [
-    ("StartSensorTask", "sensor_task", True),
-    ("StartControlTask", "control_task", True),
-    ("StartMonitorTask", "monitor_task", True),
-    ("main", "main", False),
+    ("StartSensorTask", "sensor_task", "sensorTask_attributes"),
+    ("StartControlTask", "control_task", "controlTask_attributes"),
+    ("StartMonitorTask", "monitor_task", "monitorTask_attributes"),
+    ("main", "main", None),
 ]
+THREAD_TABLE = pathlib.Path(__file__).resolve().parents[2] / "Core/Src/freertos.cpp"
+STACK_SIZE = re.compile(r"(\w+_attributes) = \{[^}]*?\.stack_size = (\d+) \* (\d+),", re.S)
+
+
+def stack_sizes():
+    """Attributes name -> stack size in bytes, as the thread table creates them."""
+    return {m.group(1): int(m.group(2)) * int(m.group(3))
+            for m in STACK_SIZE.finditer(THREAD_TABLE.read_text())}
 
 # The functions the sensor task registers with the JY901 library: every
 # indirect call inside the library may reach any of them.
@@ -97,7 +106,7 @@ def load(build_dir):
 
 def main():
     ap = argparse.ArgumentParser()
-    ap.add_argument("--stack", type=int, default=1024, help="thread stack size in bytes")
+    ap.add_argument("--stack", type=int, help="thread stack size in bytes (default: the thread table's)")
     ap.add_argument("--measured", help="log of the emulated test image")
     ap.add_argument("build_dir")
     args = ap.parse_args()
@@ -165,14 +174,17 @@ def main():
         source += "; runtime library measured on an emulated Cortex-M4"
     print(f"== worst-case stack per thread entry ({source})")
     over = False
-    for entry, body, is_thread in ENTRIES:
+    sizes = stack_sizes()
+    for entry, body, attributes in ENTRIES:
+        is_thread = attributes is not None
+        stack = args.stack or sizes.get(attributes, 1024) if is_thread else 0
         title = by_name.get(entry)
         if title is None:
             print(f"{entry}: not found in the call graph")
             over = True
             continue
         used, path, unseen, dynamic, recursive = worst(title, frozenset({title}))
-        where = f"of the {args.stack}-byte thread stack" if is_thread else "on the main stack"
+        where = f"of the {stack}-byte thread stack" if is_thread else "on the main stack"
         print(f"{entry} ({body}): {used} bytes {where}, deepest path:")
         print("    " + " -> ".join(path))
         if dynamic:
@@ -190,10 +202,10 @@ def main():
                   f"with {entry}'s frame: {measured} bytes")
             worst_use = max(used, measured)
         switch = EXCEPTION_FRAME + SWITCH_FRAME
-        left = args.stack - worst_use - switch
+        left = stack - worst_use - switch
         print(f"    switched out at its deepest: exception frame with FPU state {EXCEPTION_FRAME} "
               f"+ context switch {SWITCH_FRAME} = {switch} bytes")
-        print(f"    left of {args.stack}: {args.stack} - {worst_use} - {switch} = {left} bytes"
+        print(f"    left of {stack}: {stack} - {worst_use} - {switch} = {left} bytes"
               + (", for the calls named above" if unseen else ""))
         if left <= 0:
             print(f"    OVERFLOW: {entry} can run past its stack")
