@@ -59,17 +59,23 @@ SWITCH_FRAME = 100
 # in place of the image's UART stand-in.
 RUNTIME_BELOW = {"printf": "HAL_UART_Transmit", "puts": "HAL_UART_Transmit"}
 MEASURED = re.compile(r"^stack (runtime|pass) (\w+) (\d+)$")
+MEASURED_CALL = re.compile(r"^stack call (\w+) (\w+) (\d+)$")
 
 
 def load_measured(path):
-    runtime, passes = {}, {}
+    """printf/puts -> worst of all formats; body -> pass; (caller, fn) -> worst."""
+    runtime, passes, calls = {}, {}, {}
     for line in open(path):
         m = MEASURED.match(line.strip())
         if m:
             (runtime if m.group(1) == "runtime" else passes)[m.group(2)] = int(m.group(3))
+        m = MEASURED_CALL.match(line.strip())
+        if m:
+            key = (m.group(1), m.group(2))
+            calls[key] = max(calls.get(key, 0), int(m.group(3)))
     if not runtime:
         sys.exit(f"stack-report: no 'stack runtime' lines in {path}")
-    return runtime, passes
+    return runtime, passes, calls
 
 NODE = re.compile(r'node: \{ title: "([^"]*)" label: "((?:[^"\\]|\\.)*)"(.*)\}')
 EDGE = re.compile(r'edge: \{ sourcename: "([^"]*)" targetname: "([^"]*)"')
@@ -112,11 +118,7 @@ def main():
     args = ap.parse_args()
 
     frames, names, edges = load(args.build_dir)
-    runtime, passes = load_measured(args.measured) if args.measured else ({}, {})
-    for fn, used in runtime.items():
-        # Measured runtime calls become leaves with their measured use.
-        frames.setdefault(fn, (used, "static"))
-        names.setdefault(fn, f"{fn} [{used}, measured]")
+    runtime, passes, calls = load_measured(args.measured) if args.measured else ({}, {}, {})
     if not frames:
         sys.exit(f"stack-report: no .ci files under {args.build_dir} (built with -fcallgraph-info=su?)")
     by_name = {}
@@ -152,7 +154,13 @@ def main():
                     unseen.add(f"indirect call in {names[title]}")
             for t in targets:
                 if t in runtime:
+                    # A measured leaf: this caller's own formats, else the worst of all.
+                    cost = calls.get((names[title], t))
+                    label = f"{t} [{cost} measured]" if cost else f"{t} [{runtime[t]}, worst measured]"
                     unseen.add(f"{RUNTIME_BELOW[t]} (in {t}, beyond the stand-in)")
+                    if (cost or runtime[t]) > best[0]:
+                        best = (cost or runtime[t], [label], set(), set(), False)
+                    continue
                 if t not in frames:
                     unseen.add(names.get(t, t))
                     continue
