@@ -153,7 +153,6 @@ void run_led(Sink sink, void* context) {
     c.digest.i32(led_off(nullptr));
     for (int fail = 0; fail < 8; fail++) {
         for (int id = 0; id < 6; id++) {
-            g_led_fail = 0;
             g_led_pins[id & 3] = id & 1;
             g_led_fail = fail;
             led_t led = {-7, -7};
