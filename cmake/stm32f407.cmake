@@ -114,9 +114,30 @@ set_target_properties(gimbal_image_check PROPERTIES
     LINK_DEPENDS "${GIMBAL_LINKER_SCRIPT};${firmware_archives}")
 
 # Run by every build of this preset (and so by tools/test): the symbol check,
-# the footprint, the stack report and the image check. Any failure fails the
+# the footprint, no fused multiply-add in the firmware, the stack report (with
+# the emulator's measurements) and the image check. Any failure fails the
 # build.
 string(REGEX REPLACE "gcc$" "" GIMBAL_TOOL_PREFIX "${CMAKE_C_COMPILER}")
+
+# The control law compiled as GCC would by default (contracting a * b + c):
+# the no-fused-multiply-add check must find them there, or it checks nothing.
+set(fma_probe ${CMAKE_BINARY_DIR}/fma-probe/pid-contracted.o)
+separate_arguments(cpu_flags UNIX_COMMAND "${GIMBAL_CPU_FLAGS}")
+add_custom_command(OUTPUT ${fma_probe}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/fma-probe
+    COMMAND ${CMAKE_CXX_COMPILER} ${cpu_flags} -std=c++20 -Os -ffp-contract=fast
+            -c ${CMAKE_SOURCE_DIR}/modules/control/pid/pid.cpp -o ${fma_probe}
+    DEPENDS ${CMAKE_SOURCE_DIR}/modules/control/pid/pid.cpp
+    COMMENT "Control law with contraction, for the fused multiply-add check"
+    VERBATIM)
+
+# Without the HAL and kernel: the vectors on an emulated Cortex-M4 (QEMU),
+# whose runtime-library stack figures the stack report uses.
+set(stack_measured "")
+if(NOT GIMBAL_FULL_IMAGE)
+    add_subdirectory(tests/target)
+    set(stack_measured --measured ${CMAKE_BINARY_DIR}/target-test.log)
+endif()
 if(GIMBAL_FULL_IMAGE)
     set(target_checks_all "")
 else()
@@ -127,14 +148,16 @@ add_custom_target(target-checks ${target_checks_all}
             ${firmware_relocatable} ${GIMBAL_PLATFORM_API_LIST}
     COMMAND ${Python3_EXECUTABLE} ${GIMBAL_CHECKS} footprint ${CMAKE_SIZE} ${footprint_args}
             startup=$<TARGET_OBJECTS:gimbal_startup>
+    COMMAND ${Python3_EXECUTABLE} ${GIMBAL_CHECKS} nofma ${GIMBAL_TOOL_PREFIX}objdump
+            ${fma_probe} ${firmware_archives}
     COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tools/target/stack-report.py
-            ${CMAKE_BINARY_DIR}
+            ${stack_measured} ${CMAKE_BINARY_DIR}
     COMMAND ${CMAKE_COMMAND} -E echo "== image check (firmware over stand-ins: gimbal_image_check.elf)"
     COMMAND ${Python3_EXECUTABLE} ${GIMBAL_CHECKS} image ${GIMBAL_TOOL_PREFIX}
             $<TARGET_FILE:gimbal_image_check>
     COMMAND ${CMAKE_SIZE} $<TARGET_FILE:gimbal_image_check>
-    DEPENDS ${firmware_relocatable} gimbal_image_check
-    COMMENT "Chip checks: platform API, footprint, stack report, image"
+    DEPENDS ${firmware_relocatable} gimbal_image_check ${fma_probe}
+    COMMENT "Chip checks: platform API, footprint, no fused multiply-add, stack report, image"
     VERBATIM)
 
 # The flashable image, from the chip maker's HAL and the kernel given by path.
@@ -170,4 +193,8 @@ if(GIMBAL_FULL_IMAGE)
         COMMAND ${CMAKE_OBJCOPY} -O ihex $<TARGET_FILE:gimbal> ${CMAKE_BINARY_DIR}/gimbal.hex
         COMMAND ${CMAKE_SIZE} $<TARGET_FILE:gimbal>
         VERBATIM)
+endif()
+
+if(NOT GIMBAL_FULL_IMAGE)
+    add_dependencies(target-checks target-test)
 endif()

@@ -9,6 +9,9 @@
                                       flash and static RAM per layer
   checks.py image TOOLPREFIX IMAGE.elf
                                       vector table, memory layout and reserves
+  checks.py nofma OBJDUMP PROBE.o OBJECT_OR_ARCHIVE ...
+                                      no fused multiply-add in the firmware;
+                                      PROBE.o (contracted on purpose) must have one
 """
 
 import difflib
@@ -143,6 +146,37 @@ def cmd_image(prefix, elf):
     return 1 if errors else 0
 
 
+FUSED = re.compile(r"\bv(fma|fms|fnma|fnms)\.")
+
+
+def fused_instructions(objdump, path):
+    """[(function, instruction line)] of every fused multiply-add in path."""
+    found, function = [], "?"
+    for line in run(objdump, "-d", path).splitlines():
+        m = re.match(r"^[0-9a-f]+ <(.+)>:$", line)
+        if m:
+            function = m.group(1)
+        elif FUSED.search(line):
+            found.append((function, line.split("\t", 2)[-1].strip()))
+    return found
+
+
+def cmd_nofma(objdump, probe, objects):
+    if not fused_instructions(objdump, probe):
+        print(f"no-FMA check FAILED: {probe}, compiled with contraction, shows no fused "
+              "multiply-add: the check would not see one")
+        return 1
+    bad = [(path, f, i) for path in objects for f, i in fused_instructions(objdump, path)]
+    for path, function, ins in bad:
+        print(f"fused multiply-add in {path}: {function}: {ins}")
+    if bad:
+        print("no-FMA check FAILED: firmware compiled with contraction (needs -ffp-contract=off)")
+        return 1
+    print(f"no fused multiply-add in {len(objects)} firmware archives "
+          "(the contracted control law has them)")
+    return 0
+
+
 def main(argv):
     if len(argv) >= 4 and argv[0] == "api":
         return cmd_api(*argv[1:4])
@@ -150,6 +184,8 @@ def main(argv):
         return cmd_standins(*argv[1:])
     if len(argv) >= 2 and argv[0] == "footprint":
         return cmd_footprint(argv[1], argv[2:])
+    if len(argv) >= 3 and argv[0] == "nofma":
+        return cmd_nofma(argv[1], argv[2], argv[3:])
     if len(argv) == 3 and argv[0] == "image":
         return cmd_image(*argv[1:])
     sys.exit(__doc__)
