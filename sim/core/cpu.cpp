@@ -1,5 +1,7 @@
 #include "sim/core/cpu.hpp"
 
+#include <bit>
+
 #include "sim/core/costs.hpp"
 
 namespace sim {
@@ -53,13 +55,59 @@ void Cpu::advance_to(Picos to) {
 }
 
 void Cpu::consume(uint32_t cycles) {
+    wait_clean_ = false;
+    wait_read_armed_ = false;
     advance_cycles(cycles);
     poll();
+}
+
+void Cpu::consume_steady(uint32_t cycles) {
+    wait_read_armed_ = false;
+    advance_cycles(cycles);
+    poll();
+}
+
+uint64_t Cpu::busy_wait_period(const BusyWait& wait) {
+    const bool armed = wait_read_armed_;
+    wait_read_armed_ = false;
+    const uint64_t now_cycles = cycles();
+    const bool repeats = armed && wait_clean_ && last_wait_fiber_ == Fiber::current() &&
+                         wait == last_wait_ && now_cycles > last_wait_cycle_;
+    const uint64_t period = repeats ? now_cycles - last_wait_cycle_ : 0;
+    last_wait_ = wait;
+    last_wait_cycle_ = now_cycles;
+    last_wait_fiber_ = Fiber::current();
+    wait_clean_ = armed;
+    return period;
+}
+
+uint64_t Cpu::quiet_periods(uint64_t period) {
+    follow_core_clock();
+    const Picos next = events_.next_time();
+    const Picos limit = next < run_end_ ? next : run_end_;
+    if (period == 0 || limit <= now_ || halted_) {
+        return 0;
+    }
+    // The last skipped poll must come before `limit`: cycle k polls at
+    // clock_since_ + ceil(k x 10^12 / f), which is < limit while
+    // k <= floor((limit - clock_since_ - 1) x f / 10^12).
+    const unsigned __int128 last =
+        static_cast<unsigned __int128>(limit - clock_since_ - 1) * clock_hz_ / kPsPerS;
+    const unsigned __int128 here =
+        static_cast<unsigned __int128>(now_ - clock_since_) * clock_hz_ / kPsPerS;
+    return last > here ? static_cast<uint64_t>((last - here) / period) : 0;
+}
+
+void Cpu::skip_quiet(uint64_t cycles) {
+    advance_cycles(cycles);
+    progress_.store(now_, std::memory_order_relaxed);
+    last_wait_cycle_ += cycles;
 }
 
 void Cpu::poll() {
     progress_.store(now_, std::memory_order_relaxed);
     if (events_.next_time() <= now_) {
+        wait_clean_ = false;
         events_.run_due(now_);
     }
     dispatch_interrupts();
@@ -117,6 +165,7 @@ void Cpu::set_pending(int irqn) {
     if (!p) {
         p = true;
         pending_count_++;
+        set_bit(pending_bits_, index(irqn), true);
     }
 }
 
@@ -125,6 +174,7 @@ void Cpu::clear_pending(int irqn) {
     if (p) {
         p = false;
         pending_count_--;
+        set_bit(pending_bits_, index(irqn), false);
     }
 }
 
@@ -138,10 +188,13 @@ void Cpu::set_primask(bool masked) {
 int Cpu::best_pending() const {
     int best = -1;
     int best_level = 256;
-    for (int v = 0; v < kVectors; v++) {
-        if (pending_[v] && enabled_[v] && priority_[v] < best_level) {
-            best = v;
-            best_level = priority_[v];
+    for (std::size_t w = 0; w < pending_bits_.size(); w++) {
+        for (uint64_t bits = pending_bits_[w] & enabled_bits_[w]; bits != 0; bits &= bits - 1) {
+            const int v = static_cast<int>(w * 64) + std::countr_zero(bits);
+            if (priority_[v] < best_level) {
+                best = v;
+                best_level = priority_[v];
+            }
         }
     }
     // Only the group-priority bits preempt; with 4 priority bits, grouping g
@@ -164,8 +217,10 @@ void Cpu::dispatch_interrupts() {
 }
 
 void Cpu::run_handler(int vector) {
+    wait_clean_ = false;
     pending_[vector] = false;
     pending_count_--;
+    set_bit(pending_bits_, vector, false);
     const int saved_level = active_level_;
     const int saved_exception = active_exception_;
     active_level_ = priority_[vector];
@@ -227,6 +282,7 @@ void Cpu::run_until(Picos end) {
             advance_cycles(cost::kContextSwitch);
         }
         last_run_ = next;
+        wait_clean_ = false;
         next->resume();
     }
     // A halted core runs nothing more, but the peripherals finish what they

@@ -60,8 +60,35 @@ class Cpu {
     /// A platform call: costs `cycles` core cycles, then lets events,
     /// interrupts and the scheduler act.
     void consume(uint32_t cycles);
+    /// A register read whose value stays put until the board acts (a write,
+    /// an event): costs like consume() but keeps a busy wait's run clean.
+    void consume_steady(uint32_t cycles);
     /// A polling loop's wait: the core spins until the next event.
     void spin_until_next_event();
+
+    // ---- busy waits on the cycle counter ----
+    /// One comparison of a busy wait: CYCCNT - start against limit, with its
+    /// result, from the call site `site`.
+    struct BusyWait {
+        uintptr_t site = 0;
+        uint32_t start = 0, limit = 0;
+        int op = 0;
+        bool result = false;
+        bool operator==(const BusyWait&) const = default;
+    };
+    /// Something other than a steady read happened: a busy wait's run ends.
+    void not_steady() { wait_clean_ = false; }
+    /// The cycle counter was read for a comparison (nothing may come between).
+    void busy_wait_read() { wait_read_armed_ = true; }
+    /// The comparison of that read. If the same comparison came last time and
+    /// only steady reads happened since, the loop around it repeats exactly
+    /// until an event: returns its period in cycles; 0 otherwise.
+    uint64_t busy_wait_period(const BusyWait& wait);
+    /// Whole periods of `period` cycles that pass before the next event or the
+    /// end of the run (none of their polls would see anything happen).
+    uint64_t quiet_periods(uint64_t period);
+    /// Lets `cycles` pass at once, as the polls skipped would have.
+    void skip_quiet(uint64_t cycles);
     /// __WFI: sleep until an interrupt; a core that can never be woken halts.
     void wait_for_interrupt(const char* where);
     /// The board stops for good (nothing the firmware can do changes that).
@@ -69,8 +96,14 @@ class Cpu {
 
     // ---- NVIC and PRIMASK ----
     void set_vector(int irqn, Handler handler) { vectors_[index(irqn)] = handler; }
-    void enable_irq(int irqn) { enabled_[index(irqn)] = true; }
-    void disable_irq(int irqn) { enabled_[index(irqn)] = false; }
+    void enable_irq(int irqn) {
+        enabled_[index(irqn)] = true;
+        set_bit(enabled_bits_, index(irqn), true);
+    }
+    void disable_irq(int irqn) {
+        enabled_[index(irqn)] = false;
+        set_bit(enabled_bits_, index(irqn), false);
+    }
     bool irq_enabled(int irqn) const { return enabled_[index(irqn)]; }
     void set_pending(int irqn);
     void clear_pending(int irqn);
@@ -107,6 +140,13 @@ class Cpu {
 
   private:
     static constexpr int index(int irqn) { return irqn - kFirstException; }
+    using VectorBits = std::array<uint64_t, (kVectors + 63) / 64>;
+    static void set_bit(VectorBits& bits, int v, bool on) {
+        const uint64_t mask = uint64_t{1} << (v % 64);
+        bits[static_cast<std::size_t>(v / 64)] =
+            on ? bits[static_cast<std::size_t>(v / 64)] | mask
+               : bits[static_cast<std::size_t>(v / 64)] & ~mask;
+    }
     void advance_cycles(uint64_t cycles);
     void advance_to(Picos to);
     void poll();
@@ -131,6 +171,10 @@ class Cpu {
     std::array<bool, kVectors> pending_{};
     std::array<uint8_t, kVectors> priority_{};
     int pending_count_ = 0;
+    // The same flags as bit sets, so the search for the next interrupt only
+    // looks at vectors both pending and enabled.
+    VectorBits pending_bits_{};
+    VectorBits enabled_bits_{};
     uint32_t priority_grouping_ = 0;
     bool primask_ = false;
     int handler_depth_ = 0;
@@ -146,6 +190,14 @@ class Cpu {
     Picos run_end_ = 0;
     std::optional<HaltInfo> halted_;
     std::atomic<Picos> progress_{0};
+
+    // Busy-wait tracking: the last comparison, its cycle, and whether only
+    // steady reads happened since.
+    BusyWait last_wait_{};
+    uint64_t last_wait_cycle_ = 0;
+    Fiber* last_wait_fiber_ = nullptr;
+    bool wait_clean_ = false;
+    bool wait_read_armed_ = false;
 };
 
 }  // namespace sim

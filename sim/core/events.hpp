@@ -3,8 +3,7 @@
 
 #include <cstdint>
 #include <functional>
-#include <queue>
-#include <unordered_set>
+#include <cstddef>
 #include <vector>
 
 #include "sim/core/time.hpp"
@@ -27,7 +26,8 @@ class Event {
 
   private:
     friend class EventQueue;
-    uint64_t armed_token_ = 0;
+    uint64_t armed_token_ = 0;    // order of scheduling while armed, 0 otherwise
+    std::size_t heap_index_ = 0;  // position in the queue's heap while armed
     EventQueue* queue_ = nullptr;
 };
 
@@ -61,16 +61,18 @@ class EventQueue {
         Picos when;
         uint64_t token;
         Event* event;
-        bool operator>(const Entry& other) const {
-            return when != other.when ? when > other.when : token > other.token;
+        bool before(const Entry& other) const {
+            return when != other.when ? when < other.when : token < other.token;
         }
     };
-    void drop_stale();
+    // A binary heap whose events know their place, so cancelling removes the
+    // entry at once and the heap holds only armed events.
+    void place(std::size_t i, const Entry& entry);
+    void sift_up(std::size_t i);
+    void sift_down(std::size_t i);
+    void remove_at(std::size_t i);
 
-    std::priority_queue<Entry, std::vector<Entry>, std::greater<Entry>> heap_;
-    // Tokens of the entries still wanted; the others are skipped unread, so a
-    // destroyed event's entry is never touched.
-    std::unordered_set<uint64_t> live_;
+    std::vector<Entry> heap_;
     uint64_t next_token_ = 1;
 };
 
