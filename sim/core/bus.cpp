@@ -23,11 +23,17 @@ void Bus::map_region(uintptr_t base, uintptr_t size) {
 void Bus::attach(uintptr_t base, uintptr_t size, RegisterBlock* block) {
     block->base_ = base;
     ranges_.push_back(Range{base, size, block});
+    last_ = nullptr;
 }
 
 const Bus::Range* Bus::find(uintptr_t address) const {
+    // Polling loops hit the same block again and again.
+    if (last_ != nullptr && address - last_->base < last_->size) {
+        return last_;
+    }
     for (const Range& r : ranges_) {
         if (address - r.base < r.size) {
+            last_ = &r;
             return &r;
         }
     }

@@ -69,6 +69,7 @@ class Bus {
     };
     const Range* find(uintptr_t address) const;
     std::vector<Range> ranges_;
+    mutable const Range* last_ = nullptr;
 };
 
 }  // namespace sim

@@ -6,28 +6,23 @@
 
 namespace sim {
 
-namespace {
-constexpr uint32_t kResetCoreHz = 16000000;  // internal oscillator
-}
-
 Cpu::Cpu() {
     // Fixed-priority exceptions: NMI -2, HardFault -1, the rest default to 0.
     priority_.fill(0);
-    clock_hz_ = core_hz();
-}
-
-uint32_t Cpu::core_hz() const {
-    const uint32_t hz = core_hz_source_ ? *core_hz_source_ : kResetCoreHz;
-    return hz != 0 ? hz : kResetCoreHz;
+    follow_core_clock();
 }
 
 // Cycle k of a stretch at f Hz begins at ceil(k x 10^12 / f) ps into it, so
 // the count at time t is floor(t x f / 10^12): exact over any length of run.
-// 128 bits, since t x f passes 2^64 within a second at 168 MHz.
-uint64_t Cpu::cycles() const {
+// The position is carried forward as a quotient and remainder; 128 bits only
+// when time jumps, since t x f passes 2^64 within a second at 168 MHz.
+void Cpu::set_stretch_position() {
     const unsigned __int128 scaled =
         static_cast<unsigned __int128>(now_ - clock_since_) * clock_hz_;
-    return cycles_before_ + static_cast<uint64_t>(scaled / kPsPerS);
+    stretch_cycles_ = static_cast<uint64_t>(scaled / kPsPerS);
+    const unsigned __int128 ps = static_cast<unsigned __int128>(stretch_cycles_) * kPsPerS;
+    ps_q_ = static_cast<uint64_t>(ps / clock_hz_);
+    ps_r_ = static_cast<uint64_t>(ps % clock_hz_);
 }
 
 void Cpu::follow_core_clock() {
@@ -36,21 +31,41 @@ void Cpu::follow_core_clock() {
         cycles_before_ = clock_hz_ != 0 ? cycles() : 0;
         clock_since_ = now_;
         clock_hz_ = hz;
+        stretch_cycles_ = ps_q_ = ps_r_ = 0;
+        ps_per_cycle_q_ = kPsPerS / hz;
+        ps_per_cycle_r_ = kPsPerS % hz;
     }
 }
 
 void Cpu::advance_cycles(uint64_t cycles) {
     follow_core_clock();
-    const unsigned __int128 scaled =
-        static_cast<unsigned __int128>(now_ - clock_since_) * clock_hz_;
-    const unsigned __int128 target = scaled / kPsPerS + cycles;
-    now_ = clock_since_ + static_cast<Picos>((target * kPsPerS + clock_hz_ - 1) / clock_hz_);
+    if (cycles >= (uint64_t{1} << 32)) {
+        now_ = clock_since_ +
+               static_cast<Picos>(
+                   ((static_cast<unsigned __int128>(stretch_cycles_ + cycles)) * kPsPerS +
+                    clock_hz_ - 1) /
+                   clock_hz_);
+        set_stretch_position();
+        return;
+    }
+    stretch_cycles_ += cycles;
+    ps_q_ += cycles * ps_per_cycle_q_;
+    ps_r_ += cycles * ps_per_cycle_r_;  // below 2^32 x 2^32
+    if (ps_r_ >= 2 * uint64_t{clock_hz_}) {
+        ps_q_ += ps_r_ / clock_hz_;
+        ps_r_ %= clock_hz_;
+    } else if (ps_r_ >= clock_hz_) {
+        ps_r_ -= clock_hz_;
+        ps_q_++;
+    }
+    now_ = clock_since_ + static_cast<Picos>(ps_q_ + (ps_r_ != 0 ? 1 : 0));
 }
 
 void Cpu::advance_to(Picos to) {
     follow_core_clock();
     if (to > now_) {
         now_ = to;
+        set_stretch_position();
     }
 }
 
@@ -93,8 +108,7 @@ uint64_t Cpu::quiet_periods(uint64_t period) {
     // k <= floor((limit - clock_since_ - 1) x f / 10^12).
     const unsigned __int128 last =
         static_cast<unsigned __int128>(limit - clock_since_ - 1) * clock_hz_ / kPsPerS;
-    const unsigned __int128 here =
-        static_cast<unsigned __int128>(now_ - clock_since_) * clock_hz_ / kPsPerS;
+    const uint64_t here = stretch_cycles_;
     return last > here ? static_cast<uint64_t>((last - here) / period) : 0;
 }
 

@@ -39,7 +39,8 @@ struct HaltInfo {
 
 class Cpu {
   public:
-    static constexpr int kFirstException = -16;  // IRQn of exception number 0
+    static constexpr int kFirstException = -16;         // IRQn of exception number 0
+    static constexpr uint32_t kResetCoreHz = 16000000;  // internal oscillator
     static constexpr int kVectors = 16 + 82;
     using Handler = void (*)();
 
@@ -49,10 +50,13 @@ class Cpu {
     Picos now() const { return now_; }
     /// Core cycles since power-on: a function of virtual time and of the core
     /// clock's history only, so the cycle counter never drifts from the clock.
-    uint64_t cycles() const;
+    uint64_t cycles() const { return cycles_before_ + stretch_cycles_; }
     EventQueue& events() { return events_; }
     /// Core clock in Hz; follows the firmware's SystemCoreClock.
-    uint32_t core_hz() const;
+    uint32_t core_hz() const {
+        const uint32_t hz = core_hz_source_ ? *core_hz_source_ : kResetCoreHz;
+        return hz != 0 ? hz : kResetCoreHz;
+    }
     void set_core_hz_source(const uint32_t* system_core_clock) {
         core_hz_source_ = system_core_clock;
     }
@@ -163,6 +167,13 @@ class Cpu {
     Picos clock_since_ = 0;
     uint64_t cycles_before_ = 0;
     uint32_t clock_hz_ = 0;
+    // Where now_ is in the stretch, kept so that a platform call divides by
+    // nothing wider than 64 bits: stretch_cycles_ = floor((now_ -
+    // clock_since_) x f / 10^12), and stretch_cycles_ x 10^12 = ps_q_ x f + ps_r_.
+    uint64_t stretch_cycles_ = 0;
+    uint64_t ps_q_ = 0, ps_r_ = 0;
+    uint64_t ps_per_cycle_q_ = 0, ps_per_cycle_r_ = 0;  // 10^12 = q x f + r
+    void set_stretch_position();
     const uint32_t* core_hz_source_ = nullptr;
     EventQueue events_;
 
