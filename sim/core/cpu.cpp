@@ -37,28 +37,14 @@ void Cpu::follow_core_clock() {
     }
 }
 
-void Cpu::advance_cycles(uint64_t cycles) {
+void Cpu::advance_cycles_slow(uint64_t cycles) {
     follow_core_clock();
-    if (cycles >= (uint64_t{1} << 32)) {
-        now_ = clock_since_ +
-               static_cast<Picos>(
-                   ((static_cast<unsigned __int128>(stretch_cycles_ + cycles)) * kPsPerS +
-                    clock_hz_ - 1) /
-                   clock_hz_);
-        set_stretch_position();
-        return;
-    }
-    stretch_cycles_ += cycles;
-    ps_q_ += cycles * ps_per_cycle_q_;
-    ps_r_ += cycles * ps_per_cycle_r_;  // below 2^32 x 2^32
-    if (ps_r_ >= 2 * uint64_t{clock_hz_}) {
-        ps_q_ += ps_r_ / clock_hz_;
-        ps_r_ %= clock_hz_;
-    } else if (ps_r_ >= clock_hz_) {
-        ps_r_ -= clock_hz_;
-        ps_q_++;
-    }
-    now_ = clock_since_ + static_cast<Picos>(ps_q_ + (ps_r_ != 0 ? 1 : 0));
+    now_ =
+        clock_since_ +
+        static_cast<Picos>(
+            ((static_cast<unsigned __int128>(stretch_cycles_ + cycles)) * kPsPerS + clock_hz_ - 1) /
+            clock_hz_);
+    set_stretch_position();
 }
 
 void Cpu::advance_to(Picos to) {
@@ -67,19 +53,6 @@ void Cpu::advance_to(Picos to) {
         now_ = to;
         set_stretch_position();
     }
-}
-
-void Cpu::consume(uint32_t cycles) {
-    wait_clean_ = false;
-    wait_read_armed_ = false;
-    advance_cycles(cycles);
-    poll();
-}
-
-void Cpu::consume_steady(uint32_t cycles) {
-    wait_read_armed_ = false;
-    advance_cycles(cycles);
-    poll();
 }
 
 uint64_t Cpu::busy_wait_period(const BusyWait& wait) {
@@ -124,7 +97,9 @@ void Cpu::poll() {
         wait_clean_ = false;
         events_.run_due(now_);
     }
-    dispatch_interrupts();
+    if (pending_count_ > 0) {
+        dispatch_interrupts();
+    }
     Fiber* self = Fiber::current();
     if (self == nullptr) {
         return;

@@ -63,10 +63,19 @@ class Cpu {
 
     /// A platform call: costs `cycles` core cycles, then lets events,
     /// interrupts and the scheduler act.
-    void consume(uint32_t cycles);
+    void consume(uint32_t cycles) {
+        wait_clean_ = false;
+        wait_read_armed_ = false;
+        advance_cycles(cycles);
+        poll();
+    }
     /// A register read whose value stays put until the board acts (a write,
     /// an event): costs like consume() but keeps a busy wait's run clean.
-    void consume_steady(uint32_t cycles);
+    void consume_steady(uint32_t cycles) {
+        wait_read_armed_ = false;
+        advance_cycles(cycles);
+        poll();
+    }
     /// A polling loop's wait: the core spins until the next event.
     void spin_until_next_event();
 
@@ -151,7 +160,21 @@ class Cpu {
             on ? bits[static_cast<std::size_t>(v / 64)] | mask
                : bits[static_cast<std::size_t>(v / 64)] & ~mask;
     }
-    void advance_cycles(uint64_t cycles);
+    void advance_cycles(uint64_t cycles) {
+        if (core_hz() != clock_hz_ || cycles >= (uint64_t{1} << 32)) [[unlikely]] {
+            advance_cycles_slow(cycles);
+            return;
+        }
+        stretch_cycles_ += cycles;
+        ps_q_ += cycles * ps_per_cycle_q_;
+        ps_r_ += cycles * ps_per_cycle_r_;  // below 2^32 x 2^32
+        if (ps_r_ >= clock_hz_) {
+            ps_q_ += ps_r_ / clock_hz_;
+            ps_r_ %= clock_hz_;
+        }
+        now_ = clock_since_ + static_cast<Picos>(ps_q_ + (ps_r_ != 0 ? 1 : 0));
+    }
+    void advance_cycles_slow(uint64_t cycles);
     void advance_to(Picos to);
     void poll();
     void dispatch_interrupts();

@@ -82,10 +82,6 @@ void EventQueue::cancel(Event& event) {
     }
 }
 
-Picos EventQueue::next_time() {
-    return heap_.empty() ? kNever : heap_.front().when;
-}
-
 void EventQueue::run_due(Picos now) {
     while (!heap_.empty() && heap_.front().when <= now) {
         const Entry entry = heap_.front();

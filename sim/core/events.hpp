@@ -51,7 +51,7 @@ class EventQueue {
     void schedule(Event& event, Picos when);
     void cancel(Event& event);
     /// Time of the earliest armed event, or kNever.
-    Picos next_time();
+    Picos next_time() const { return heap_.empty() ? kNever : heap_.front().when; }
     /// Fires, in order, every event due at or before `now`; events that firing
     /// schedules at or before `now` fire too.
     void run_due(Picos now);
