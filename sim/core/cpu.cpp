@@ -49,9 +49,35 @@ void Cpu::advance_cycles_slow(uint64_t cycles) {
 
 void Cpu::advance_to(Picos to) {
     follow_core_clock();
-    if (to > now_) {
-        now_ = to;
+    if (to <= now_) {
+        return;
+    }
+    now_ = to;
+    // From the current cycle's start, floor(delta x f / 10^12) more cycles
+    // have begun by `to`, or one more (the start lies up to 1 ps after the
+    // exact boundary): 64 bits while delta x f fits.
+    const uint64_t begun = ps_q_ + (ps_r_ != 0 ? 1 : 0);
+    const uint64_t delta = static_cast<uint64_t>(to - clock_since_) - begun;
+    if (delta >= (uint64_t{1} << 35) || clock_hz_ >= (1u << 28)) {
         set_stretch_position();
+        return;
+    }
+    const uint64_t more = delta * clock_hz_ / kPsPerS;
+    stretch_cycles_ += more;
+    ps_q_ += more * ps_per_cycle_q_;
+    ps_r_ += more * ps_per_cycle_r_;
+    ps_q_ += ps_r_ / clock_hz_;
+    ps_r_ %= clock_hz_;
+    uint64_t q = ps_q_ + ps_per_cycle_q_;
+    uint64_t r = ps_r_ + ps_per_cycle_r_;
+    if (r >= clock_hz_) {
+        r -= clock_hz_;
+        q++;
+    }
+    if (q + (r != 0 ? 1 : 0) <= static_cast<uint64_t>(to - clock_since_)) {
+        stretch_cycles_++;
+        ps_q_ = q;
+        ps_r_ = r;
     }
 }
 
