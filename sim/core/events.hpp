@@ -51,7 +51,7 @@ class EventQueue {
     void schedule(Event& event, Picos when);
     void cancel(Event& event);
     /// Time of the earliest armed event, or kNever.
-    Picos next_time() const { return heap_.empty() ? kNever : heap_.front().when; }
+    Picos next_time() const { return pending_.empty() ? kNever : pending_.back().when; }
     /// Fires, in order, every event due at or before `now`; events that firing
     /// schedules at or before `now` fire too.
     void run_due(Picos now);
@@ -65,14 +65,9 @@ class EventQueue {
             return when != other.when ? when < other.when : token < other.token;
         }
     };
-    // A binary heap whose events know their place, so cancelling removes the
-    // entry at once and the heap holds only armed events.
-    void place(std::size_t i, const Entry& entry);
-    void sift_up(std::size_t i);
-    void sift_down(std::size_t i);
-    void remove_at(std::size_t i);
-
-    std::vector<Entry> heap_;
+    // Armed events only, latest first: a board has a dozen at most, and the
+    // next one to fire is taken off the back.
+    std::vector<Entry> pending_;
     uint64_t next_token_ = 1;
 };
 
