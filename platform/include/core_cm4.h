@@ -42,7 +42,7 @@ typedef struct {
 
 typedef struct {
     gimbal_reg32_t CTRL;      // 0x000
-    gimbal_reg32_t CYCCNT;    // 0x004 cycle counter
+    gimbal_cyccnt_t CYCCNT;   // 0x004 cycle counter
     gimbal_reg32_t CPICNT;    // 0x008
     gimbal_reg32_t EXCCNT;    // 0x00C
     gimbal_reg32_t SLEEPCNT;  // 0x010

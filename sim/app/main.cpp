@@ -6,7 +6,9 @@
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
+#include <memory>
 
+#include "sim/app/console_pty.hpp"
 #include "sim/app/run.hpp"
 #include "sim/app/scenario.hpp"
 
@@ -64,6 +66,10 @@ int main(int argc, char** argv) {
     app.add_option("--out", out_dir, "folder for console.log, summary.json and i2c.vcd")
         ->capture_default_str();
     app.add_flag("--quiet", quiet, "do not echo the console to standard output");
+    bool console_pty = false;
+    app.add_flag("--console-pty", console_pty,
+                 "send the console to a new pseudo-terminal (its path on standard error) "
+                 "instead of standard output, at the pace of the wall clock");
     app.add_option("--stuck-after", stuck_after_s,
                    "wall seconds without virtual progress before the firmware counts as stuck")
         ->check(CLI::Range(0.1, 86400.0))
@@ -113,6 +119,18 @@ int main(int argc, char** argv) {
                 std::fflush(stdout);
             }
         };
+    }
+    std::unique_ptr<sim::ConsolePty> pty;
+    if (console_pty) {
+        try {
+            pty = std::make_unique<sim::ConsolePty>();
+        } catch (const std::exception& e) {
+            std::cerr << "gimbal-sim: " << e.what() << "\n";
+            return 1;
+        }
+        std::fprintf(stderr, "console on %s\n", pty->path().c_str());
+        hooks.console_echo = [&pty](uint8_t byte) { pty->send(byte); };
+        hooks.wall_clock_pace = true;
     }
     hooks.on_stuck = [&](const sim::RunResult& result) {
         finish(out_dir, scenario, result, quiet);

@@ -11,6 +11,7 @@
 #include <utility>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 #include "sim/app/stuck_watch.hpp"
 #include "sim/app/vcd.hpp"
@@ -74,6 +75,18 @@ RunResult collect(Board& board, std::chrono::steady_clock::time_point wall_start
     return r;
 }
 
+// Slices of virtual time, each waited for on the wall clock: the board stops
+// and resumes between them exactly as it would run straight through.
+void run_paced(Board& board, Picos end, std::chrono::steady_clock::time_point wall_start) {
+    constexpr Picos kSlice = 10 * kPsPerMs;
+    for (Picos t = 0; t < end && !board.cpu().halted();) {
+        t = std::min(end, t + kSlice);
+        board.run_until(t);
+        std::this_thread::sleep_until(wall_start + std::chrono::nanoseconds(t / 1000));
+    }
+    board.run_until(end);  // a halted board's peripherals finish at once
+}
+
 }  // namespace
 
 BoardConfig board_config(const Scenario& scenario) {
@@ -133,7 +146,11 @@ RunResult run_firmware(const Scenario& scenario, const RunHooks& hooks) {
             std::fflush(nullptr);
             std::_Exit(kExitBoardHalted);
         });
-        board.run_until(end);
+        if (hooks.wall_clock_pace) {
+            run_paced(board, end, wall_start);
+        } else {
+            board.run_until(end);
+        }
     }
     if (vcd) {
         vcd->finish(board.cpu().now());

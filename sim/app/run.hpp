@@ -54,6 +54,9 @@ struct RunHooks {
     /// Folder for the files that grow with the run (i2c.vcd), streamed into it
     /// as the run goes; empty: none.
     std::string stream_dir;
+    /// Keep virtual time from running ahead of wall-clock time (a terminal
+    /// attached to the console sees the board's own pace).
+    bool wall_clock_pace = false;
 };
 
 /// gimbal-sim's exit status when the board halted or the firmware got stuck.

@@ -1,5 +1,6 @@
 #include "sim/app/vcd.hpp"
 
+#include <charconv>
 #include <stdexcept>
 
 namespace sim {
@@ -40,12 +41,21 @@ void VcdWriter::change(std::size_t signal, int level, Picos at) {
     if (finished_) {
         return;
     }
+    // One write per change: the stream's per-item formatting is most of a
+    // run's cost otherwise.
+    char line[40];
+    char* p = line;
     const uint64_t ns = at / kPsPerNs;
     if (ns != last_ns_) {
-        out_ << '#' << ns << '\n';
+        *p++ = '#';
+        p = std::to_chars(p, line + 24, ns).ptr;
+        *p++ = '\n';
         last_ns_ = ns;
     }
-    out_ << level << ids_[signal] << '\n';
+    *p++ = level != 0 ? '1' : '0';
+    *p++ = ids_[signal];
+    *p++ = '\n';
+    out_.write(line, p - line);
 }
 
 void VcdWriter::finish(Picos end) {

@@ -6,13 +6,12 @@
 namespace sim {
 
 namespace {
-Board* g_board = nullptr;
 constexpr uintptr_t kGpioA = 0x40020000, kGpioStride = 0x400;
 constexpr int kGpioPorts = 9;  // A to I
 }  // namespace
 
 Board& Board::create(const BoardConfig& config) {
-    if (g_board != nullptr) {
+    if (instance_ != nullptr) {
         std::fprintf(stderr, "virtual board: one board per process\n");
         std::abort();
     }
@@ -21,16 +20,13 @@ Board& Board::create(const BoardConfig& config) {
     Bus::map_region(Bus::kSramBase, Bus::kSramSize);
     // Lives as long as the process: its fibers hold firmware stacks that are
     // never unwound.
-    g_board = new Board(config);
-    return *g_board;
+    instance_ = new Board(config);
+    return *instance_;
 }
 
-Board& Board::get() {
-    if (g_board == nullptr) {
-        std::fprintf(stderr, "virtual board: no board in this process\n");
-        std::abort();
-    }
-    return *g_board;
+void Board::no_board() {
+    std::fprintf(stderr, "virtual board: no board in this process\n");
+    std::abort();
 }
 
 Board::Board(const BoardConfig& config) : config_(config) {

@@ -53,7 +53,12 @@ class Board {
     /// Builds the board of this process. Exactly once per process.
     static Board& create(const BoardConfig& config);
     /// The board of this process; create() must have run.
-    static Board& get();
+    static Board& get() {
+        if (instance_ == nullptr) [[unlikely]] {
+            no_board();
+        }
+        return *instance_;
+    }
 
     const BoardConfig& config() const { return config_; }
     Cpu& cpu() { return cpu_; }
@@ -93,6 +98,9 @@ class Board {
     void set_console_echo(std::function<void(uint8_t)> echo) { echo_ = std::move(echo); }
 
   private:
+    [[noreturn]] static void no_board();
+    static inline Board* instance_ = nullptr;  // reached at every platform call
+
     explicit Board(const BoardConfig& config);
 
     struct Slot {

@@ -23,11 +23,17 @@ void Bus::map_region(uintptr_t base, uintptr_t size) {
 void Bus::attach(uintptr_t base, uintptr_t size, RegisterBlock* block) {
     block->base_ = base;
     ranges_.push_back(Range{base, size, block});
+    last_ = nullptr;
 }
 
 const Bus::Range* Bus::find(uintptr_t address) const {
+    // Polling loops hit the same block again and again.
+    if (last_ != nullptr && address - last_->base < last_->size) {
+        return last_;
+    }
     for (const Range& r : ranges_) {
         if (address - r.base < r.size) {
+            last_ = &r;
             return &r;
         }
     }
@@ -35,13 +41,25 @@ const Bus::Range* Bus::find(uintptr_t address) const {
 }
 
 uint32_t Bus::read(const void* reg) {
+    bool steady = false;
+    return read(reg, steady);
+}
+
+uint32_t Bus::read(const void* reg, bool& steady) {
     const uintptr_t address = reinterpret_cast<uintptr_t>(reg);
     uint32_t& cell = *const_cast<uint32_t*>(static_cast<const uint32_t*>(reg));
     const Range* r = find(address);
     if (r == nullptr) {
+        steady = false;  // plain memory: firmware may change it between polls
         return cell;
     }
-    return r->block->clocked() ? r->block->read(static_cast<uint32_t>(address - r->base), cell) : 0;
+    const uint32_t offset = static_cast<uint32_t>(address - r->base);
+    if (!r->block->clocked()) {
+        steady = true;
+        return 0;
+    }
+    steady = r->block->steady_read(offset);
+    return r->block->read(offset, cell);
 }
 
 void Bus::write(void* reg, uint32_t value) {

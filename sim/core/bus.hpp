@@ -23,6 +23,13 @@ class RegisterBlock {
         (void)offset;
         cell = value;
     }
+    /// True if reading the register at `offset` has no side effect and gives
+    /// the same value until the board acts (a write or an event); a busy wait
+    /// polling only such reads can be let through at once.
+    virtual bool steady_read(uint32_t offset) const {
+        (void)offset;
+        return false;
+    }
     /// False while the block's clock is gated off: writes are lost, reads give 0.
     virtual bool clocked() const { return true; }
     /// Address of the block's first register, set when the board attaches it.
@@ -50,6 +57,8 @@ class Bus {
 
     void attach(uintptr_t base, uintptr_t size, RegisterBlock* block);
     uint32_t read(const void* reg);
+    /// read(), and whether the read was steady (see RegisterBlock::steady_read).
+    uint32_t read(const void* reg, bool& steady);
     void write(void* reg, uint32_t value);
 
   private:
@@ -60,6 +69,7 @@ class Bus {
     };
     const Range* find(uintptr_t address) const;
     std::vector<Range> ranges_;
+    mutable const Range* last_ = nullptr;
 };
 
 }  // namespace sim

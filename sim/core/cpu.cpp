@@ -1,31 +1,28 @@
 #include "sim/core/cpu.hpp"
 
+#include <bit>
+
 #include "sim/core/costs.hpp"
 
 namespace sim {
 
-namespace {
-constexpr uint32_t kResetCoreHz = 16000000;  // internal oscillator
-}
-
 Cpu::Cpu() {
     // Fixed-priority exceptions: NMI -2, HardFault -1, the rest default to 0.
     priority_.fill(0);
-    clock_hz_ = core_hz();
-}
-
-uint32_t Cpu::core_hz() const {
-    const uint32_t hz = core_hz_source_ ? *core_hz_source_ : kResetCoreHz;
-    return hz != 0 ? hz : kResetCoreHz;
+    follow_core_clock();
 }
 
 // Cycle k of a stretch at f Hz begins at ceil(k x 10^12 / f) ps into it, so
 // the count at time t is floor(t x f / 10^12): exact over any length of run.
-// 128 bits, since t x f passes 2^64 within a second at 168 MHz.
-uint64_t Cpu::cycles() const {
+// The position is carried forward as a quotient and remainder; 128 bits only
+// when time jumps, since t x f passes 2^64 within a second at 168 MHz.
+void Cpu::set_stretch_position() {
     const unsigned __int128 scaled =
         static_cast<unsigned __int128>(now_ - clock_since_) * clock_hz_;
-    return cycles_before_ + static_cast<uint64_t>(scaled / kPsPerS);
+    stretch_cycles_ = static_cast<uint64_t>(scaled / kPsPerS);
+    const unsigned __int128 ps = static_cast<unsigned __int128>(stretch_cycles_) * kPsPerS;
+    ps_q_ = static_cast<uint64_t>(ps / clock_hz_);
+    ps_r_ = static_cast<uint64_t>(ps % clock_hz_);
 }
 
 void Cpu::follow_core_clock() {
@@ -34,35 +31,101 @@ void Cpu::follow_core_clock() {
         cycles_before_ = clock_hz_ != 0 ? cycles() : 0;
         clock_since_ = now_;
         clock_hz_ = hz;
+        stretch_cycles_ = ps_q_ = ps_r_ = 0;
+        ps_per_cycle_q_ = kPsPerS / hz;
+        ps_per_cycle_r_ = kPsPerS % hz;
     }
 }
 
-void Cpu::advance_cycles(uint64_t cycles) {
+void Cpu::advance_cycles_slow(uint64_t cycles) {
     follow_core_clock();
-    const unsigned __int128 scaled =
-        static_cast<unsigned __int128>(now_ - clock_since_) * clock_hz_;
-    const unsigned __int128 target = scaled / kPsPerS + cycles;
-    now_ = clock_since_ + static_cast<Picos>((target * kPsPerS + clock_hz_ - 1) / clock_hz_);
+    now_ =
+        clock_since_ +
+        static_cast<Picos>(
+            ((static_cast<unsigned __int128>(stretch_cycles_ + cycles)) * kPsPerS + clock_hz_ - 1) /
+            clock_hz_);
+    set_stretch_position();
 }
 
 void Cpu::advance_to(Picos to) {
     follow_core_clock();
-    if (to > now_) {
-        now_ = to;
+    if (to <= now_) {
+        return;
+    }
+    now_ = to;
+    // From the current cycle's start, floor(delta x f / 10^12) more cycles
+    // have begun by `to`, or one more (the start lies up to 1 ps after the
+    // exact boundary): 64 bits while delta x f fits.
+    const uint64_t begun = ps_q_ + (ps_r_ != 0 ? 1 : 0);
+    const uint64_t delta = static_cast<uint64_t>(to - clock_since_) - begun;
+    if (delta >= (uint64_t{1} << 35) || clock_hz_ >= (1u << 28)) {
+        set_stretch_position();
+        return;
+    }
+    const uint64_t more = delta * clock_hz_ / kPsPerS;
+    stretch_cycles_ += more;
+    ps_q_ += more * ps_per_cycle_q_;
+    ps_r_ += more * ps_per_cycle_r_;
+    ps_q_ += ps_r_ / clock_hz_;
+    ps_r_ %= clock_hz_;
+    uint64_t q = ps_q_ + ps_per_cycle_q_;
+    uint64_t r = ps_r_ + ps_per_cycle_r_;
+    if (r >= clock_hz_) {
+        r -= clock_hz_;
+        q++;
+    }
+    if (q + (r != 0 ? 1 : 0) <= static_cast<uint64_t>(to - clock_since_)) {
+        stretch_cycles_++;
+        ps_q_ = q;
+        ps_r_ = r;
     }
 }
 
-void Cpu::consume(uint32_t cycles) {
+uint64_t Cpu::busy_wait_period(const BusyWait& wait) {
+    const bool armed = wait_read_armed_;
+    wait_read_armed_ = false;
+    const uint64_t now_cycles = cycles();
+    const bool repeats = armed && wait_clean_ && last_wait_fiber_ == Fiber::current() &&
+                         wait == last_wait_ && now_cycles > last_wait_cycle_;
+    const uint64_t period = repeats ? now_cycles - last_wait_cycle_ : 0;
+    last_wait_ = wait;
+    last_wait_cycle_ = now_cycles;
+    last_wait_fiber_ = Fiber::current();
+    wait_clean_ = armed;
+    return period;
+}
+
+uint64_t Cpu::quiet_periods(uint64_t period) {
+    follow_core_clock();
+    const Picos next = events_.next_time();
+    const Picos limit = next < run_end_ ? next : run_end_;
+    if (period == 0 || limit <= now_ || halted_) {
+        return 0;
+    }
+    // The last skipped poll must come before `limit`: cycle k polls at
+    // clock_since_ + ceil(k x 10^12 / f), which is < limit while
+    // k <= floor((limit - clock_since_ - 1) x f / 10^12).
+    const unsigned __int128 last =
+        static_cast<unsigned __int128>(limit - clock_since_ - 1) * clock_hz_ / kPsPerS;
+    const uint64_t here = stretch_cycles_;
+    return last > here ? static_cast<uint64_t>((last - here) / period) : 0;
+}
+
+void Cpu::skip_quiet(uint64_t cycles) {
     advance_cycles(cycles);
-    poll();
+    progress_.store(now_, std::memory_order_relaxed);
+    last_wait_cycle_ += cycles;
 }
 
 void Cpu::poll() {
     progress_.store(now_, std::memory_order_relaxed);
     if (events_.next_time() <= now_) {
+        wait_clean_ = false;
         events_.run_due(now_);
     }
-    dispatch_interrupts();
+    if (pending_count_ > 0) {
+        dispatch_interrupts();
+    }
     Fiber* self = Fiber::current();
     if (self == nullptr) {
         return;
@@ -117,6 +180,7 @@ void Cpu::set_pending(int irqn) {
     if (!p) {
         p = true;
         pending_count_++;
+        set_bit(pending_bits_, index(irqn), true);
     }
 }
 
@@ -125,6 +189,7 @@ void Cpu::clear_pending(int irqn) {
     if (p) {
         p = false;
         pending_count_--;
+        set_bit(pending_bits_, index(irqn), false);
     }
 }
 
@@ -138,10 +203,13 @@ void Cpu::set_primask(bool masked) {
 int Cpu::best_pending() const {
     int best = -1;
     int best_level = 256;
-    for (int v = 0; v < kVectors; v++) {
-        if (pending_[v] && enabled_[v] && priority_[v] < best_level) {
-            best = v;
-            best_level = priority_[v];
+    for (std::size_t w = 0; w < pending_bits_.size(); w++) {
+        for (uint64_t bits = pending_bits_[w] & enabled_bits_[w]; bits != 0; bits &= bits - 1) {
+            const int v = static_cast<int>(w * 64) + std::countr_zero(bits);
+            if (priority_[v] < best_level) {
+                best = v;
+                best_level = priority_[v];
+            }
         }
     }
     // Only the group-priority bits preempt; with 4 priority bits, grouping g
@@ -164,8 +232,10 @@ void Cpu::dispatch_interrupts() {
 }
 
 void Cpu::run_handler(int vector) {
+    wait_clean_ = false;
     pending_[vector] = false;
     pending_count_--;
+    set_bit(pending_bits_, vector, false);
     const int saved_level = active_level_;
     const int saved_exception = active_exception_;
     active_level_ = priority_[vector];
@@ -227,6 +297,7 @@ void Cpu::run_until(Picos end) {
             advance_cycles(cost::kContextSwitch);
         }
         last_run_ = next;
+        wait_clean_ = false;
         next->resume();
     }
     // A halted core runs nothing more, but the peripherals finish what they

@@ -39,7 +39,8 @@ struct HaltInfo {
 
 class Cpu {
   public:
-    static constexpr int kFirstException = -16;  // IRQn of exception number 0
+    static constexpr int kFirstException = -16;         // IRQn of exception number 0
+    static constexpr uint32_t kResetCoreHz = 16000000;  // internal oscillator
     static constexpr int kVectors = 16 + 82;
     static constexpr int kResetIRQn = -15;  // exception 1
     using Handler = void (*)();
@@ -50,19 +51,58 @@ class Cpu {
     Picos now() const { return now_; }
     /// Core cycles since power-on: a function of virtual time and of the core
     /// clock's history only, so the cycle counter never drifts from the clock.
-    uint64_t cycles() const;
+    uint64_t cycles() const { return cycles_before_ + stretch_cycles_; }
     EventQueue& events() { return events_; }
     /// Core clock in Hz; follows the firmware's SystemCoreClock.
-    uint32_t core_hz() const;
+    uint32_t core_hz() const {
+        const uint32_t hz = core_hz_source_ ? *core_hz_source_ : kResetCoreHz;
+        return hz != 0 ? hz : kResetCoreHz;
+    }
     void set_core_hz_source(const uint32_t* system_core_clock) {
         core_hz_source_ = system_core_clock;
     }
 
     /// A platform call: costs `cycles` core cycles, then lets events,
     /// interrupts and the scheduler act.
-    void consume(uint32_t cycles);
+    void consume(uint32_t cycles) {
+        wait_clean_ = false;
+        wait_read_armed_ = false;
+        advance_cycles(cycles);
+        poll();
+    }
+    /// A register read whose value stays put until the board acts (a write,
+    /// an event): costs like consume() but keeps a busy wait's run clean.
+    void consume_steady(uint32_t cycles) {
+        wait_read_armed_ = false;
+        advance_cycles(cycles);
+        poll();
+    }
     /// A polling loop's wait: the core spins until the next event.
     void spin_until_next_event();
+
+    // ---- busy waits on the cycle counter ----
+    /// One comparison of a busy wait: CYCCNT - start against limit, with its
+    /// result, from the call site `site`.
+    struct BusyWait {
+        uintptr_t site = 0;
+        uint32_t start = 0, limit = 0;
+        int op = 0;
+        bool result = false;
+        bool operator==(const BusyWait&) const = default;
+    };
+    /// Something other than a steady read happened: a busy wait's run ends.
+    void not_steady() { wait_clean_ = false; }
+    /// The cycle counter was read for a comparison (nothing may come between).
+    void busy_wait_read() { wait_read_armed_ = true; }
+    /// The comparison of that read. If the same comparison came last time and
+    /// only steady reads happened since, the loop around it repeats exactly
+    /// until an event: returns its period in cycles; 0 otherwise.
+    uint64_t busy_wait_period(const BusyWait& wait);
+    /// Whole periods of `period` cycles that pass before the next event or the
+    /// end of the run (none of their polls would see anything happen).
+    uint64_t quiet_periods(uint64_t period);
+    /// Lets `cycles` pass at once, as the polls skipped would have.
+    void skip_quiet(uint64_t cycles);
     /// __WFI: sleep until an interrupt; a core that can never be woken halts.
     void wait_for_interrupt(const char* where);
     /// The board stops for good (nothing the firmware can do changes that).
@@ -71,8 +111,14 @@ class Cpu {
     // ---- NVIC and PRIMASK ----
     void set_vector(int irqn, Handler handler) { vectors_[index(irqn)] = handler; }
     Handler reset_vector() const { return vectors_[index(kResetIRQn)]; }
-    void enable_irq(int irqn) { enabled_[index(irqn)] = true; }
-    void disable_irq(int irqn) { enabled_[index(irqn)] = false; }
+    void enable_irq(int irqn) {
+        enabled_[index(irqn)] = true;
+        set_bit(enabled_bits_, index(irqn), true);
+    }
+    void disable_irq(int irqn) {
+        enabled_[index(irqn)] = false;
+        set_bit(enabled_bits_, index(irqn), false);
+    }
     bool irq_enabled(int irqn) const { return enabled_[index(irqn)]; }
     void set_pending(int irqn);
     void clear_pending(int irqn);
@@ -109,7 +155,28 @@ class Cpu {
 
   private:
     static constexpr int index(int irqn) { return irqn - kFirstException; }
-    void advance_cycles(uint64_t cycles);
+    using VectorBits = std::array<uint64_t, (kVectors + 63) / 64>;
+    static void set_bit(VectorBits& bits, int v, bool on) {
+        const uint64_t mask = uint64_t{1} << (v % 64);
+        bits[static_cast<std::size_t>(v / 64)] =
+            on ? bits[static_cast<std::size_t>(v / 64)] | mask
+               : bits[static_cast<std::size_t>(v / 64)] & ~mask;
+    }
+    void advance_cycles(uint64_t cycles) {
+        if (core_hz() != clock_hz_ || cycles >= (uint64_t{1} << 32)) [[unlikely]] {
+            advance_cycles_slow(cycles);
+            return;
+        }
+        stretch_cycles_ += cycles;
+        ps_q_ += cycles * ps_per_cycle_q_;
+        ps_r_ += cycles * ps_per_cycle_r_;  // below 2^32 x 2^32
+        if (ps_r_ >= clock_hz_) {
+            ps_q_ += ps_r_ / clock_hz_;
+            ps_r_ %= clock_hz_;
+        }
+        now_ = clock_since_ + static_cast<Picos>(ps_q_ + (ps_r_ != 0 ? 1 : 0));
+    }
+    void advance_cycles_slow(uint64_t cycles);
     void advance_to(Picos to);
     void poll();
     void dispatch_interrupts();
@@ -125,6 +192,13 @@ class Cpu {
     Picos clock_since_ = 0;
     uint64_t cycles_before_ = 0;
     uint32_t clock_hz_ = 0;
+    // Where now_ is in the stretch, kept so that a platform call divides by
+    // nothing wider than 64 bits: stretch_cycles_ = floor((now_ -
+    // clock_since_) x f / 10^12), and stretch_cycles_ x 10^12 = ps_q_ x f + ps_r_.
+    uint64_t stretch_cycles_ = 0;
+    uint64_t ps_q_ = 0, ps_r_ = 0;
+    uint64_t ps_per_cycle_q_ = 0, ps_per_cycle_r_ = 0;  // 10^12 = q x f + r
+    void set_stretch_position();
     const uint32_t* core_hz_source_ = nullptr;
     EventQueue events_;
 
@@ -133,6 +207,10 @@ class Cpu {
     std::array<bool, kVectors> pending_{};
     std::array<uint8_t, kVectors> priority_{};
     int pending_count_ = 0;
+    // The same flags as bit sets, so the search for the next interrupt only
+    // looks at vectors both pending and enabled.
+    VectorBits pending_bits_{};
+    VectorBits enabled_bits_{};
     uint32_t priority_grouping_ = 0;
     bool primask_ = false;
     int handler_depth_ = 0;
@@ -148,6 +226,14 @@ class Cpu {
     Picos run_end_ = 0;
     std::optional<HaltInfo> halted_;
     std::atomic<Picos> progress_{0};
+
+    // Busy-wait tracking: the last comparison, its cycle, and whether only
+    // steady reads happened since.
+    BusyWait last_wait_{};
+    uint64_t last_wait_cycle_ = 0;
+    Fiber* last_wait_fiber_ = nullptr;
+    bool wait_clean_ = false;
+    bool wait_read_armed_ = false;
 };
 
 }  // namespace sim

@@ -1,5 +1,7 @@
 #include "sim/core/events.hpp"
 
+#include <algorithm>
+
 namespace sim {
 
 Event::~Event() {
@@ -10,50 +12,46 @@ Event::~Event() {
 
 EventQueue::~EventQueue() {
     // Events that outlive the queue must not reach back into it.
-    while (!heap_.empty()) {
-        if (live_.count(heap_.top().token) != 0) {
-            heap_.top().event->armed_token_ = 0;
-            heap_.top().event->queue_ = nullptr;
-        }
-        heap_.pop();
+    for (const Entry& entry : pending_) {
+        entry.event->armed_token_ = 0;
+        entry.event->queue_ = nullptr;
     }
 }
 
 void EventQueue::schedule(Event& event, Picos when) {
-    cancel(event);
+    if (event.queue_ != nullptr) {
+        event.queue_->cancel(event);
+    }
     event.armed_token_ = next_token_++;
     event.queue_ = this;
-    live_.insert(event.armed_token_);
-    heap_.push(Entry{when, event.armed_token_, &event});
+    const Entry entry{when, event.armed_token_, &event};
+    // Behind every entry that fires later.
+    auto at = pending_.end();
+    while (at != pending_.begin() && (at - 1)->before(entry)) {
+        --at;
+    }
+    pending_.insert(at, entry);
 }
 
 void EventQueue::cancel(Event& event) {
-    if (event.armed_token_ != 0) {
-        live_.erase(event.armed_token_);
-        event.armed_token_ = 0;
+    if (event.armed_token_ == 0 || event.queue_ != this) {
+        return;
     }
-}
-
-void EventQueue::drop_stale() {
-    while (!heap_.empty() && live_.count(heap_.top().token) == 0) {
-        heap_.pop();
+    const uint64_t token = event.armed_token_;
+    event.armed_token_ = 0;
+    for (auto it = pending_.end(); it != pending_.begin();) {
+        --it;
+        if (it->token == token) {
+            pending_.erase(it);
+            return;
+        }
     }
-}
-
-Picos EventQueue::next_time() {
-    drop_stale();
-    return heap_.empty() ? kNever : heap_.top().when;
 }
 
 void EventQueue::run_due(Picos now) {
-    for (;;) {
-        drop_stale();
-        if (heap_.empty() || heap_.top().when > now) {
-            return;
-        }
-        const Entry entry = heap_.top();
-        heap_.pop();
-        live_.erase(entry.token);
+    while (!pending_.empty() && pending_.back().when <= now) {
+        const Entry entry = pending_.back();
+        pending_.pop_back();
         entry.event->armed_token_ = 0;
         entry.event->fire(entry.when);
     }

@@ -3,8 +3,7 @@
 
 #include <cstdint>
 #include <functional>
-#include <queue>
-#include <unordered_set>
+#include <cstddef>
 #include <vector>
 
 #include "sim/core/time.hpp"
@@ -27,7 +26,8 @@ class Event {
 
   private:
     friend class EventQueue;
-    uint64_t armed_token_ = 0;
+    uint64_t armed_token_ = 0;    // order of scheduling while armed, 0 otherwise
+    std::size_t heap_index_ = 0;  // position in the queue's heap while armed
     EventQueue* queue_ = nullptr;
 };
 
@@ -51,7 +51,7 @@ class EventQueue {
     void schedule(Event& event, Picos when);
     void cancel(Event& event);
     /// Time of the earliest armed event, or kNever.
-    Picos next_time();
+    Picos next_time() const { return pending_.empty() ? kNever : pending_.back().when; }
     /// Fires, in order, every event due at or before `now`; events that firing
     /// schedules at or before `now` fire too.
     void run_due(Picos now);
@@ -61,16 +61,13 @@ class EventQueue {
         Picos when;
         uint64_t token;
         Event* event;
-        bool operator>(const Entry& other) const {
-            return when != other.when ? when > other.when : token > other.token;
+        bool before(const Entry& other) const {
+            return when != other.when ? when < other.when : token < other.token;
         }
     };
-    void drop_stale();
-
-    std::priority_queue<Entry, std::vector<Entry>, std::greater<Entry>> heap_;
-    // Tokens of the entries still wanted; the others are skipped unread, so a
-    // destroyed event's entry is never touched.
-    std::unordered_set<uint64_t> live_;
+    // Armed events only, latest first: a board has a dozen at most, and the
+    // next one to fire is taken off the back.
+    std::vector<Entry> pending_;
     uint64_t next_token_ = 1;
 };
 

@@ -66,8 +66,6 @@ struct RecordingStack {
     void deallocate(ctx::stack_context& sc) { std::free(static_cast<char*>(sc.sp) - sc.size); }
 };
 
-Fiber* g_current = nullptr;
-
 }  // namespace
 
 struct Fiber::Impl {
@@ -106,26 +104,22 @@ Fiber::~Fiber() {
 }
 
 void Fiber::resume() {
-    Fiber* previous = g_current;
-    g_current = this;
+    Fiber* previous = current_;
+    current_ = this;
     void* fake = nullptr;
     start_switch(&fake, impl_->own);
     impl_->self = std::move(impl_->self).resume();
     finish_switch(fake, nullptr);
-    g_current = previous;
+    current_ = previous;
 }
 
 void Fiber::suspend() {
-    Fiber* self = g_current;
+    Fiber* self = current_;
     Impl* impl = self->impl_.get();
     void* fake = nullptr;
     start_switch(&fake, impl->board_stack);
     impl->board = std::move(impl->board).resume();
     finish_switch(fake, nullptr);
-}
-
-Fiber* Fiber::current() {
-    return g_current;
 }
 
 bool Fiber::finished() const {

@@ -21,13 +21,14 @@ class Fiber {
     /// From inside a fiber: hands the host thread back to the board.
     static void suspend();
     /// The fiber running now, or null on the board's own context.
-    static Fiber* current();
+    static Fiber* current() { return current_; }
 
     bool finished() const;
 
   private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
+    static inline Fiber* current_ = nullptr;  // asked at every platform call
 };
 
 }  // namespace sim

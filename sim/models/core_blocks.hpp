@@ -59,6 +59,10 @@ class Dwt final : public CoreBlock<8> {
     void reset() override;
     uint32_t read(uint32_t offset, uint32_t& cell) override;
     void write(uint32_t offset, uint32_t& cell, uint32_t value) override;
+    // CYCCNT moves with time; the other registers are storage.
+    bool steady_read(uint32_t offset) const override { return offset != CYCCNT || !running_; }
+    /// True while CYCCNT counts.
+    bool running() const { return running_; }
     /// CYCCNTENA or TRCENA changed: the count stops or goes on from where it is.
     void gate_changed();
 

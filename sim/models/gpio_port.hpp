@@ -23,6 +23,8 @@ class GpioPort final : public GatedBlock {
     GpioPort(const Rcc& rcc, int index);
     void reset() override;
     uint32_t read(uint32_t offset, uint32_t& cell) override;
+    // Levels change only by a write or a device's event.
+    bool steady_read(uint32_t) const override { return true; }
     void write(uint32_t offset, uint32_t& cell, uint32_t value) override;
     /// Level of one pin as the outside world sees it.
     int level(int pin) const;

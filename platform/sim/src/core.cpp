@@ -1,4 +1,5 @@
 // Core intrinsics, the core register blocks and the NVIC on the virtual board.
+#include <algorithm>
 #include <bit>
 
 #include "sim/board/board.hpp"
@@ -17,14 +18,82 @@ static_assert(sizeof(CoreDebug_Type) <= sim::CoreDebugBlock::kBytes);
 
 constexpr uint32_t kAircrKeyMask = 0xFFFF0000U;
 
+bool cycles_compare(uint32_t elapsed, uint32_t limit, int op) {
+    switch (op) {
+        case GIMBAL_CYCLES_LT:
+            return elapsed < limit;
+        case GIMBAL_CYCLES_LE:
+            return elapsed <= limit;
+        case GIMBAL_CYCLES_GT:
+            return elapsed > limit;
+        default:
+            return elapsed >= limit;
+    }
+}
+
+// How many more turns, each adding `step` to `elapsed` (no wrap of the
+// 32-bit difference), keep the comparison at `result`.
+uint64_t turns_keeping(uint32_t elapsed, uint32_t limit, int op, bool result, uint64_t step) {
+    uint64_t turns = (0xFFFFFFFFull - elapsed) / step;
+    // Below the limit (or at it, for <= and >): the result holds while the
+    // difference stays below (at) it.
+    const bool below = op == GIMBAL_CYCLES_LT || op == GIMBAL_CYCLES_GE;
+    const bool waiting_to_reach =
+        (op == GIMBAL_CYCLES_LT || op == GIMBAL_CYCLES_LE) ? result : !result;
+    if (waiting_to_reach) {
+        const uint64_t room = below ? static_cast<uint64_t>(limit) - 1 - elapsed
+                                    : static_cast<uint64_t>(limit) - elapsed;
+        turns = std::min(turns, room / step);
+    }
+    return turns;
+}
+
 }  // namespace
 
 extern "C" {
 
 uint32_t gimbal_sim_reg_read(const void* reg) {
     sim::Board& board = sim::Board::get();
-    board.cpu().consume(sim::cost::kRegisterAccess);
-    return board.bus().read(reg);
+    board.cpu().consume_steady(sim::cost::kRegisterAccess);
+    bool steady = false;
+    const uint32_t value = board.bus().read(reg, steady);
+    if (!steady) {
+        board.cpu().not_steady();
+    }
+    return value;
+}
+
+uint32_t gimbal_sim_cyccnt_read(const void* reg) {
+    sim::Board& board = sim::Board::get();
+    board.cpu().consume_steady(sim::cost::kRegisterAccess);
+    const uint32_t value = board.bus().read(reg);
+    board.cpu().busy_wait_read();
+    return value;
+}
+
+// A busy wait's comparison. When the loop around it has just run one whole
+// turn of steady reads, the next turns do the same until an event: the ones
+// whose result cannot differ and whose polls come before the next event pass
+// at once, so the loop leaves at the very cycle it would have.
+__attribute__((noinline)) bool gimbal_sim_cycles_compare(uint32_t start, uint32_t elapsed,
+                                                         uint32_t limit, int op) {
+    const bool result = cycles_compare(elapsed, limit, op);
+    sim::Cpu& c = cpu();
+    const uintptr_t site = reinterpret_cast<uintptr_t>(__builtin_return_address(0));
+    const uint64_t period = c.busy_wait_period({site, start, limit, op, result});
+    if (period == 0) {
+        return result;
+    }
+    // While CYCCNT is stopped the comparison never changes.
+    const uint64_t step = sim::Board::get().dwt().running() ? period : 0;
+    uint64_t turns = c.quiet_periods(period);
+    if (step != 0 && turns != 0) {
+        turns = std::min(turns, turns_keeping(elapsed, limit, op, result, step));
+    }
+    if (turns != 0) {
+        c.skip_quiet(turns * period);
+    }
+    return result;
 }
 
 void gimbal_sim_reg_write(void* reg, uint32_t value) {

@@ -1,6 +1,7 @@
 #include "kernel.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "FreeRTOS.h"
@@ -201,19 +202,18 @@ void Kernel::make_ready(Thread* t) {
     }
     t->state = Thread::State::Ready;
     ready_[t->priority].insert_end(t);
+    ready_mask_ |= uint64_t{1} << t->priority;
 }
 
 void Kernel::unready(Thread* t) {
     ready_[t->priority].remove(t);
+    if (ready_[t->priority].empty()) {
+        ready_mask_ &= ~(uint64_t{1} << t->priority);
+    }
 }
 
 int Kernel::top_ready_priority() const {
-    for (int p = kPriorities - 1; p >= 0; p--) {
-        if (!ready_[p].empty()) {
-            return p;
-        }
-    }
-    return -1;
+    return ready_mask_ == 0 ? -1 : 63 - std::countl_zero(ready_mask_);
 }
 
 Fiber* Kernel::pick_next() {

@@ -135,6 +135,8 @@ class Kernel final : public Scheduler {
     std::vector<std::unique_ptr<Thread>> threads_;
     std::vector<std::unique_ptr<MessageQueue>> queues_;
     std::array<ReadyList, kPriorities> ready_;
+    uint64_t ready_mask_ = 0;  // bit p: ready_[p] is not empty
+    static_assert(kPriorities <= 64);
     // Timed waits by (wake tick, sequence): first come, first woken on a tick.
     std::set<std::tuple<uint64_t, uint64_t, Thread*>> delayed_;
     uint64_t next_wait_seq_ = 0;

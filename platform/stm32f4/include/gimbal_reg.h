@@ -4,3 +4,4 @@
 #include <cstdint>
 
 typedef volatile uint32_t gimbal_reg32_t;
+typedef volatile uint32_t gimbal_cyccnt_t;

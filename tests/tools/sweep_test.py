@@ -1,0 +1,128 @@
+#!/usr/bin/python3
+"""tools/sweep against a stand-in simulator: the grid it expands, the CSV it
+gathers (metrics, exit statuses, runs without a result) and its refusals."""
+import csv
+import json
+import os
+import subprocess
+import sys
+import tempfile
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+SWEEP = os.path.join(HERE, "..", "..", "tools", "sweep")
+FAKE = os.path.join(HERE, "fake-gimbal-sim")
+
+
+def sweep(grid, *options):
+    d = tempfile.mkdtemp(prefix="sweep-test-")
+    path = os.path.join(d, "grid.json")
+    with open(path, "w") as f:
+        f.write(grid if isinstance(grid, str) else json.dumps(grid))
+    p = subprocess.run([SWEEP, path, "--out", os.path.join(d, "out"), "--jobs", "2",
+                        "--gimbal-sim", FAKE, *options], capture_output=True, text=True,
+                       timeout=120)
+    return p, os.path.join(d, "out")
+
+
+def read_csv(out):
+    with open(os.path.join(out, "sweep.csv")) as f:
+        return list(csv.DictReader(f))
+
+
+class SweepGrid(unittest.TestCase):
+    GRID = {
+        "duration_s": 3,
+        "gains": {"kp": [100, 300], "ki": [5], "kd": [0, 40]},
+        "disturbances": {"still": {"profile": "still"}, "sway": {"profile": "sway"}},
+        "faults": {"none": {}, "imu_absent": {"imu": {"present": False}},
+                   "halt": {"fault": "halt"}, "crash": {"fault": "crash"}},
+        "seeds": [1],
+    }
+
+    @classmethod
+    def setUpClass(cls):
+        cls.proc, cls.out = sweep(cls.GRID)
+        cls.rows = read_csv(cls.out)
+
+    def test_one_row_per_point_in_grid_order(self):
+        self.assertEqual(len(self.rows), 2 * 1 * 2 * 2 * 4)
+        self.assertEqual([r["run"] for r in self.rows],
+                         [f"{i:04d}" for i in range(1, len(self.rows) + 1)])
+        first = self.rows[0]
+        self.assertEqual((first["kp"], first["ki"], first["kd"], first["disturbance"],
+                          first["fault"], first["seed"]), ("100", "5", "0", "still", "none", "1"))
+
+    def test_each_run_got_its_own_scenario(self):
+        for r in self.rows:
+            with open(os.path.join(self.out, "runs", r["run"], "scenario.json")) as f:
+                s = json.load(f)
+            self.assertEqual(s["control"]["roll"], s["control"]["pitch"])
+            self.assertEqual([s["control"]["roll"][k] for k in ("kp", "ki", "kd")],
+                             [float(r["kp"]), float(r["ki"]), float(r["kd"])])
+            self.assertEqual(s["disturbance"]["profile"], r["disturbance"])
+            self.assertEqual((s["seed"], s["duration_s"]), (int(r["seed"]), 3))
+            self.assertEqual(s.get("imu", {}).get("present", True), r["fault"] != "imu_absent")
+
+    def test_metrics_and_status_per_fault(self):
+        cases = {  # fault: exit status, halted, imu reads failed, has metrics
+            "none": ("0", "", "0", True),
+            "imu_absent": ("0", "", "7", True),
+            "halt": ("3", "Error_Handler", "0", True),
+            "crash": ("1", "", "", False),
+        }
+        for r in self.rows:
+            status, halted, imu_failed, has = cases[r["fault"]]
+            with self.subTest(run=r["run"], fault=r["fault"]):
+                self.assertEqual((r["exit_status"], r["halted"], r["imu_reads_failed"]),
+                                 (status, halted, imu_failed))
+                if has:
+                    kp, kd = float(r["kp"]), float(r["kd"])
+                    self.assertAlmostEqual(float(r["roll_rms_error_deg"]), kp / 100)
+                    self.assertAlmostEqual(float(r["pitch_peak_error_deg"]), kd / 5)
+                    self.assertEqual(r["speed_commands_sent"], str(int(r["seed"]) * 10))
+                    self.assertEqual(r["stability"], "unstable" if kp > 250 else "stable")
+                    self.assertEqual(r["settle_s"], "")  # null: never settled
+                else:
+                    self.assertEqual(r["roll_rms_error_deg"], "")
+
+    def test_runs_without_result_fail_the_sweep_but_keep_the_rest(self):
+        self.assertEqual(self.proc.returncode, 1, self.proc.stderr)
+        self.assertIn("8 without a result", self.proc.stderr)
+
+    def test_map_is_a_png(self):
+        with open(os.path.join(self.out, "stability_map.png"), "rb") as f:
+            self.assertEqual(f.read(8), b"\x89PNG\r\n\x1a\n")
+
+
+class SweepRefusals(unittest.TestCase):
+    def test_bad_grids_exit_2_naming_the_key(self):
+        cases = [
+            ({"gain": {}}, "unknown key 'gain'"),
+            ({"gains": {"kp": [1], "ki": [1]}}, "'gains.kd' is missing"),
+            ({"gains": {"kp": [1], "ki": [1], "kd": [1], "kf": [1]}}, "'gains.kf'"),
+            ({"gains": {"kp": [], "ki": [1], "kd": [1]}}, "'gains.kp' is an empty list"),
+            ({"gains": {"kp": ["a"], "ki": [1], "kd": [1]}}, "'gains.kp' must hold numbers"),
+            ({"seeds": [-1]}, "'seeds' must hold integers"),
+            ({"faults": {"x": 3}}, "'faults.x' must be an object"),
+            ({"disturbances": []}, "'disturbances' must be a non-empty object"),
+            ("[1, 2]", "must be a JSON object"),
+            ("{", "sweep:"),
+        ]
+        for grid, message in cases:
+            with self.subTest(grid=grid):
+                p, out = sweep(grid)
+                self.assertEqual(p.returncode, 2, p.stderr)
+                self.assertIn(message, p.stderr)
+                self.assertFalse(os.path.exists(os.path.join(out, "sweep.csv")))
+
+    def test_firmware_gains_when_grid_names_none(self):
+        p, out = sweep({"seeds": [4]}, "--duration", "1.5")
+        rows = read_csv(out)
+        self.assertEqual(len(rows), 1)
+        with open(os.path.join(out, "runs", "0001", "scenario.json")) as f:
+            self.assertEqual(json.load(f), {"seed": 4, "duration_s": 1.5})
+
+
+if __name__ == "__main__":
+    unittest.main()
