@@ -11,6 +11,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "sim/core/cpu.hpp"
@@ -38,6 +39,10 @@ class Imu {
     void set_present(bool present) { present_ = present; }
     bool present() const { return present_; }
     void set_register(int reg, int16_t value) { regs_.at(static_cast<std::size_t>(reg)) = value; }
+    /// A new register set from the sensor's own update: applied at once
+    /// between transfers, else at the STOP that ends the current one, so
+    /// that a read never mixes bytes of two updates.
+    void update_registers(const std::vector<std::pair<int, int16_t>>& values);
     int16_t reg(int reg) const { return regs_.at(static_cast<std::size_t>(reg)); }
     /// Holds SDA low from `from` until `until`, whatever the clock does.
     void hold_sda_low(Picos from, Picos until);
@@ -99,6 +104,7 @@ class Imu {
     FunctionEvent scl_fault_start_, scl_fault_end_;
     FunctionEvent stretch_end_;
     std::vector<std::string> log_;
+    std::vector<std::pair<int, int16_t>> pending_;  // update waiting for the STOP
 };
 
 }  // namespace sim
