@@ -35,6 +35,8 @@ void Metrics::sample(double t, const std::array<double, 2>& error_deg,
         a.base_sum_sq += base_deg[i] * base_deg[i];
         a.peak = std::max(a.peak, e);
         a.window_peak = std::max(a.window_peak, e);
+        a.window_base_min = std::min(a.window_base_min, base_deg[i]);
+        a.window_base_max = std::max(a.window_base_max, base_deg[i]);
     }
 }
 
@@ -54,7 +56,12 @@ void Metrics::close_window() {
             a.sxy += middle * y;
             a.windows++;
         }
+        a.last_peak = a.window_peak;
+        a.last_base_swing =
+            a.window_base_max >= a.window_base_min ? a.window_base_max - a.window_base_min : 0;
         a.window_peak = 0;
+        a.window_base_min = 1e300;
+        a.window_base_max = -1e300;
     }
     window_start_ += kWindowS;
 }
@@ -78,7 +85,7 @@ AxisFigures Metrics::axis(int i) const {
 
 StabilityFigures Metrics::stability() const {
     StabilityFigures s;
-    double worst_peak = 0;
+    bool settled = true;  // every axis's last window: noise, or within the base's swing
     for (std::size_t i = 0; i < axes_.size(); i++) {
         const Axis& a = axes_[i];
         s.growth_per_s = i == 0 ? a.growth() : std::max(s.growth_per_s, a.growth());
@@ -86,12 +93,16 @@ StabilityFigures Metrics::stability() const {
         if (a.n > 0 && a.base_sum_sq > 0) {
             s.attenuation = std::max(s.attenuation, std::sqrt(a.sum_sq / a.base_sum_sq));
         }
-        worst_peak = std::max(worst_peak, a.peak);
+        if (a.last_peak > s.last_window_error_peak_deg) {
+            s.last_window_error_peak_deg = a.last_peak;
+            s.last_window_base_swing_deg = a.last_base_swing;
+        }
+        settled = settled && a.last_peak >= 0 &&
+                  (a.last_peak < 2 * kNoiseFloorDeg || a.last_peak <= a.last_base_swing);
     }
     if (s.saturated || s.growth_per_s > kFlatGrowthPerS) {
         s.verdict = "unstable";
-    } else if (s.growth_per_s < -kFlatGrowthPerS || worst_peak < 2 * kNoiseFloorDeg ||
-               (s.attenuation > 0 && s.attenuation <= 0.5)) {
+    } else if (s.growth_per_s < -kFlatGrowthPerS || settled) {
         s.verdict = "stable";
     } else {
         s.verdict = "marginal";

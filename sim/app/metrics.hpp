@@ -20,6 +20,10 @@ struct StabilityFigures {
     double growth_per_s = 0;  // of the error's envelope: e^(growth t); worst axis
     double attenuation = 0;   // error RMS / base motion RMS, worst axis (0: base still)
     bool saturated = false;   // the error reached kSaturatedDeg
+    /// Worst axis, last complete window: the error's peak and the base's
+    /// swing (largest minus smallest angle); -1: no complete window yet.
+    double last_window_error_peak_deg = -1;
+    double last_window_base_swing_deg = 0;
 };
 
 class Metrics {
@@ -30,7 +34,10 @@ class Metrics {
     static constexpr double kNoiseFloorDeg = 0.2;
     /// An error this large means the loop has lost the platform.
     static constexpr double kSaturatedDeg = 90.0;
-    /// Growth rates within ±this count as neither growing nor decaying.
+    /// Growth rates within ±this count as neither growing nor decaying; the
+    /// verdict is then "stable" when the last window's error is noise or no
+    /// larger than the base's swing in it (the loop follows a moving base),
+    /// "marginal" when an oscillation stays that the base does not drive.
     static constexpr double kFlatGrowthPerS = 0.02;
 
     /// `fallback_settle_s`: where the error figures start if the control loop
@@ -53,6 +60,9 @@ class Metrics {
         uint64_t n = 0;
         double sum_sq = 0, peak = 0, base_sum_sq = 0;
         double window_peak = 0;
+        double window_base_min = 1e300, window_base_max = -1e300;
+        // The last complete window: the error's peak and the base's swing.
+        double last_peak = -1, last_base_swing = 0;
         // Least squares of ln(window peak) over the window's middle.
         double sx = 0, sy = 0, sxx = 0, sxy = 0;
         int windows = 0;

@@ -172,6 +172,8 @@ class Recorder {
         m["oscillation_growth_per_s"] = s.growth_per_s;
         m["error_to_base_motion"] = s.attenuation;
         m["saturated"] = s.saturated;
+        m["last_window_error_peak_deg"] = s.last_window_error_peak_deg;
+        m["last_window_base_swing_deg"] = s.last_window_base_swing_deg;
         r.metrics = m;
     }
 
