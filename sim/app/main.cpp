@@ -52,10 +52,11 @@ std::pair<double, double> parse_window(const std::string& text) {
 }
 
 // Draws plot.png from trace.csv with tools/plot-run; a missing matplotlib
-// leaves the run's other files as they are and says so.
+// leaves the run's other files as they are and says so (on standard error:
+// standard output carries the console only).
 void plot(const std::string& out_dir, bool quiet) {
-    const std::string command = std::string("/usr/bin/python3 '") + GIMBAL_PLOT_SCRIPT + "' '" +
-                                out_dir + "'" + (quiet ? " >/dev/null" : "");
+    const std::string command =
+        std::string("/usr/bin/python3 '") + GIMBAL_PLOT_SCRIPT + "' '" + out_dir + "' >/dev/null";
     const int status = std::system(command.c_str());
     if (status != 0) {
         std::fprintf(stderr, "gimbal-sim: no plot.png (tools/plot-run said why above)\n");
