@@ -113,6 +113,7 @@ class Recorder {
             }
         }
         board.set_console_kept(false);
+        board.imu().set_logging(false);
         board.set_console_echo([this](uint8_t byte) { console_byte(byte); });
         for (int n = 1; n <= 2; n++) {
             CanBus& bus = board.can_bus(n);

@@ -126,7 +126,9 @@ void Imu::on_rising() {
             break;
         case Phase::ReceiveAck:
             reading_ = sda == 0;  // ACK: the master wants another byte
-            log_.back().back() = sda == 0 ? '+' : '-';
+            if (logging_ && !log_.empty()) {
+                log_.back().back() = sda == 0 ? '+' : '-';
+            }
             break;
         default:
             break;

@@ -52,6 +52,8 @@ class Imu {
     void set_stretch(Picos stretch) { stretch_ = stretch; }
     /// Bus conditions and bytes as the device saw them, e.g. "S A0+ 3D+ Sr A1+ 34+ ... P".
     const std::vector<std::string>& log() const { return log_; }
+    /// Whether log() records (true); a long run turns it off to keep its memory flat.
+    void set_logging(bool on) { logging_ = on; }
 
   private:
     enum class Phase {
@@ -72,7 +74,11 @@ class Imu {
     void write_byte(uint8_t byte);
     void apply_sda(Picos at);
     void apply_scl(Picos at);
-    void note(std::string entry) { log_.push_back(std::move(entry)); }
+    void note(std::string entry) {
+        if (logging_) {
+            log_.push_back(std::move(entry));
+        }
+    }
 
     Cpu& cpu_;
     Wire& scl_;
@@ -104,6 +110,7 @@ class Imu {
     FunctionEvent scl_fault_start_, scl_fault_end_;
     FunctionEvent stretch_end_;
     std::vector<std::string> log_;
+    bool logging_ = true;
     std::vector<std::pair<int, int16_t>> pending_;  // update waiting for the STOP
 };
 
