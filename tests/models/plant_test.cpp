@@ -173,6 +173,32 @@ TEST(Plant, RegistersChangeAtTheRefreshRate) {
     }
 }
 
+// A refresh that falls inside a transfer waits for its STOP, so that a read
+// never gets the low byte of one refresh and the high byte of the next.
+TEST(Plant, ARefreshDuringATransferWaitsForTheStop) {
+    sim::PlantConfig p = quiet_plant();
+    p.imu_rate_hz = 0.1;  // refreshed at power-on, then not for 10 s
+    const json o = with_plant(p, [](sim::Board& b, json& out) {
+        sim::Wire& scl = b.i2c_scl();
+        sim::Wire& sda = b.i2c_sda();
+        const int master_scl = scl.attach(), master_sda = sda.attach();
+        idle_until(b, 0.001);
+        const sim::Picos t = b.cpu().now();
+        scl.set(master_scl, {.drives_high = true}, t);
+        sda.set(master_sda, {.drives_high = true}, t);
+        sda.set(master_sda, {.pulls_low = true}, t);  // START: SDA falls while SCL is high
+        b.imu().update_registers({{sim::Imu::kRoll, 1234}});
+        out["during"] = b.imu().reg(sim::Imu::kRoll);
+        sda.set(master_sda, {.drives_high = true}, t + sim::kPsPerUs);  // STOP
+        out["after"] = b.imu().reg(sim::Imu::kRoll);
+        b.imu().update_registers({{sim::Imu::kRoll, 99}});
+        out["between"] = b.imu().reg(sim::Imu::kRoll);
+    });
+    EXPECT_EQ(o["during"], 0);
+    EXPECT_EQ(o["after"], 1234);
+    EXPECT_EQ(o["between"], 99);
+}
+
 TEST(Plant, AngleRegistersWrapAndQuantise) {
     struct Case {
         double deg;
