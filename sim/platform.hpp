@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -38,5 +39,31 @@ uint32_t kernel_ticks();
 /// What the core is running: "start-up code", "thread NAME", "idle" or
 /// "an interrupt handler".
 std::string running_context();
+
+}  // namespace sim
+
+namespace sim {
+
+/// PID gains and limit a run uses instead of the firmware's constants. The
+/// firmware's sources keep their constants; the virtual board writes these
+/// into each controller record before every step (the runner's link wraps
+/// the controller step, see sim/app/CMakeLists.txt).
+struct PidGains {
+    float kp = 0, ki = 0, kd = 0;
+};
+struct ControlOverride {
+    std::optional<PidGains> roll, pitch;
+    std::optional<float> output_max;
+};
+void set_control_override(const ControlOverride& control);
+
+/// Each controller step: axis 0 is the controller stepped first (roll, as
+/// the control task steps it first), 1 the other; the measurement and the output.
+void set_control_observer(std::function<void(int axis, float actual, float output)> observer);
+
+/// After each put on a message queue: the message, its size and whether it
+/// was queued (false: refused or timed out, the message is lost).
+void set_queue_put_observer(
+    std::function<void(const void* msg, uint32_t size, bool queued)> observer);
 
 }  // namespace sim

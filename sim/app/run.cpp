@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -13,6 +14,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "sim/app/imu_reads.hpp"
+#include "sim/app/metrics.hpp"
 #include "sim/app/stuck_watch.hpp"
 #include "sim/app/vcd.hpp"
 #include "sim/board/board.hpp"
@@ -33,11 +36,15 @@ uint32_t can_bit_rate_hz(uint32_t btr, uint32_t pclk1_hz) {
 
 namespace {
 
-// Frames of CAN1's and CAN2's buses as they complete (one run per process).
-std::string g_can_log[2];
-
 // The board's LED pins (Core/Inc/main.h: LED0 PE3, LED1 PE4, LED2 PG9).
 constexpr std::array<std::pair<char, int>, 3> kLedPins{{{'E', 3}, {'E', 4}, {'G', 9}}};
+
+// Where the error figures start if the control loop never steps: the
+// control task's 5 s start-up wait and its start-up exchanges.
+constexpr double kFallbackSettleS = 6.0;
+constexpr uint8_t kSpeedCommand = 0xA2;
+// The imu_data_t record: acc[3], gyro[3], angle[3], single precision.
+constexpr std::size_t kSampleAngleOffset = 6 * sizeof(float);
 
 // BTR through the register storage, so that any bxCAN model serves.
 uint32_t can_btr(Board& board, const char* name) {
@@ -56,11 +63,232 @@ void read_board(Board& board, RunResult& r) {
     r.can2_bit_rate_hz = can_bit_rate_hz(can_btr(board, "CAN2"), r.clocks.pclk1_hz);
 }
 
-RunResult collect(Board& board, std::chrono::steady_clock::time_point wall_start) {
+std::ofstream open_stream(const std::filesystem::path& path) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    if (!out) {
+        throw std::runtime_error("cannot write '" + path.string() + "'");
+    }
+    return out;
+}
+
+std::string fixed(double value, int decimals) {
+    char text[48];
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    return text;
+}
+
+// Everything a run observes and streams: console.log, the CAN logs,
+// trace.csv, i2c.vcd, and the counts and figures of summary.json.
+class Recorder {
+  public:
+    Recorder(Board& board, const RunHooks& hooks)
+        : board_(board),
+          hooks_(hooks),
+          window_from_(static_cast<Picos>(std::llround(hooks.outputs.window_start_s * 1e12))),
+          window_until_(hooks.outputs.window_end_s >= 1e9
+                            ? ~Picos{0}
+                            : static_cast<Picos>(std::llround(hooks.outputs.window_end_s * 1e12))),
+          metrics_(kFallbackSettleS),
+          reads_(board.i2c_scl(), board.i2c_sda()),
+          tick_([this](Picos now) { tick(now); }) {
+        const std::filesystem::path dir = hooks.stream_dir;
+        streaming_ = !hooks.stream_dir.empty();
+        if (streaming_) {
+            std::filesystem::create_directories(dir);
+            console_ = open_stream(dir / "console.log");
+            if (hooks.outputs.can_logs) {
+                can_[0] = open_stream(dir / "can1.log");
+                can_[1] = open_stream(dir / "can2.log");
+            }
+            if (hooks.outputs.trace) {
+                trace_ = open_stream(dir / "trace.csv");
+                trace_ << "time_s,event,base_roll_deg,base_pitch_deg,motor_roll_deg,"
+                          "motor_pitch_deg,platform_roll_deg,platform_pitch_deg,"
+                          "command_roll_dps,command_pitch_dps,speed_roll_dps,speed_pitch_dps,"
+                          "sample_roll_deg,sample_pitch_deg,sent_id,sent_speed_dps\n";
+            }
+            if (hooks.outputs.vcd) {
+                vcd_ = std::make_unique<VcdWriter>(
+                    dir / "i2c.vcd", std::vector<Wire*>{&board.i2c_scl(), &board.i2c_sda()},
+                    window_from_, window_until_);
+            }
+        }
+        board.set_console_kept(false);
+        board.imu().set_logging(false);
+        board.set_console_echo([this](uint8_t byte) { console_byte(byte); });
+        for (int n = 1; n <= 2; n++) {
+            CanBus& bus = board.can_bus(n);
+            bus.add_listener([this, n, &bus](const CanFrame& frame, Picos at, const CanNode* from) {
+                frame_done(n, bus, frame, at, from);
+            });
+        }
+        set_queue_put_observer(
+            [this](const void* msg, uint32_t size, bool queued) { sample_put(msg, size, queued); });
+        set_control_observer([this](int, float, float) {
+            steps_++;
+            metrics_.control_stepped(to_seconds(board_.cpu().now()));
+        });
+        board.cpu().events().schedule(tick_, 0);
+        wall_start_ = std::chrono::steady_clock::now();
+        last_progress_ = wall_start_;
+    }
+
+    // The file handles are flushed by whoever ends the run: the normal end,
+    // or the stuck watch while the core spins in code that touches nothing.
+    void finish(Picos end) {
+        if (vcd_) {
+            vcd_->finish(end);
+        }
+        console_.flush();
+        for (auto& log : can_) {
+            log.flush();
+        }
+        trace_.flush();
+        for (std::ofstream* out : {&console_, &can_[0], &can_[1], &trace_}) {
+            if (out->is_open() && !*out) {
+                throw std::runtime_error("cannot write the run's files in '" + hooks_.stream_dir +
+                                         "'");
+            }
+        }
+    }
+
+    void fill(RunResult& r) const {
+        r.console_bytes = board_.console_bytes();
+        nlohmann::json m;
+        const char* names[2] = {"roll", "pitch"};
+        for (int i = 0; i < 2; i++) {
+            const AxisFigures a = metrics_.axis(i);
+            m[names[i]] = {{"rms_error_deg", a.rms_error_deg},
+                           {"peak_error_deg", a.peak_error_deg}};
+        }
+        const StabilityFigures s = metrics_.stability();
+        m["settle_s"] = metrics_.settle_s() ? nlohmann::json(*metrics_.settle_s()) : nullptr;
+        m["speed_commands_sent"] = commands_sent_;
+        m["motor_exchanges_failed"] = exchanges_failed_;
+        m["imu_reads_failed"] = reads_.failed();
+        m["imu_reads"] = reads_.attempts();
+        m["samples_queued"] = samples_queued_;
+        m["samples_dropped"] = samples_dropped_;
+        m["control_steps"] = steps_;
+        m["stability"] = s.verdict;
+        m["oscillation_growth_per_s"] = s.growth_per_s;
+        m["error_to_base_motion"] = s.attenuation;
+        m["saturated"] = s.saturated;
+        m["last_window_error_peak_deg"] = s.last_window_error_peak_deg;
+        m["last_window_base_swing_deg"] = s.last_window_base_swing_deg;
+        r.metrics = m;
+    }
+
+  private:
+    bool in_window(Picos at) const { return at >= window_from_ && at < window_until_; }
+
+    void console_byte(uint8_t byte) {
+        if (streaming_) {
+            console_.put(static_cast<char>(byte));
+        }
+        // The motor driver's own reports of a failed exchange.
+        if (byte == '\n') {
+            if (line_.rfind("Error: Failed to send CAN message", 0) == 0 ||
+                line_.rfind("Error: Timeout waiting for motor response", 0) == 0) {
+                exchanges_failed_++;
+            }
+            line_.clear();
+        } else if (line_.size() < 64) {
+            line_.push_back(static_cast<char>(byte));
+        }
+        if (hooks_.console_echo) {
+            hooks_.console_echo(byte);
+        }
+    }
+
+    void frame_done(int n, CanBus& bus, const CanFrame& frame, Picos at, const CanNode* from) {
+        if (can_[n - 1].is_open() && in_window(at)) {
+            can_[n - 1] << candump_line(frame, at, bus.name());
+        }
+        const bool from_motor = board_.motor(frame.id) == from && from != nullptr;
+        if (n != 2 || from_motor || frame.ide || frame.rtr || frame.dlc < 8 ||
+            frame.data[0] != kSpeedCommand) {
+            return;
+        }
+        commands_sent_++;
+        const auto speed = static_cast<int32_t>(static_cast<uint32_t>(frame.data[4]) |
+                                                (static_cast<uint32_t>(frame.data[5]) << 8) |
+                                                (static_cast<uint32_t>(frame.data[6]) << 16) |
+                                                (static_cast<uint32_t>(frame.data[7]) << 24));
+        char id[8];
+        std::snprintf(id, sizeof id, "0x%03X", static_cast<unsigned>(frame.id));
+        row(at, "command", ",," + std::string(id) + "," + fixed(speed / 100.0, 2));
+    }
+
+    void sample_put(const void* msg, uint32_t size, bool queued) {
+        (queued ? samples_queued_ : samples_dropped_)++;
+        if (size < kSampleAngleOffset + 2 * sizeof(float)) {
+            return;
+        }
+        float angle[2];
+        std::memcpy(angle, static_cast<const uint8_t*>(msg) + kSampleAngleOffset, sizeof angle);
+        row(board_.cpu().now(), queued ? "sample" : "dropped",
+            fixed(angle[0], 4) + "," + fixed(angle[1], 4) + ",,");
+    }
+
+    // One line of trace.csv: the plant now, then the event's own columns.
+    void row(Picos at, const char* event, const std::string& tail) {
+        if (!trace_.is_open() || !in_window(at)) {
+            return;
+        }
+        const PlantState p = board_.plant()->state(at);
+        trace_ << fixed(to_seconds(at), 6) << ',' << event << ',' << fixed(p.roll.base_deg, 4)
+               << ',' << fixed(p.pitch.base_deg, 4) << ',' << fixed(p.roll.motor_deg, 4) << ','
+               << fixed(p.pitch.motor_deg, 4) << ',' << fixed(p.roll.platform_deg, 4) << ','
+               << fixed(p.pitch.platform_deg, 4) << ',' << fixed(p.roll.command_dps, 2) << ','
+               << fixed(p.pitch.command_dps, 2) << ',' << fixed(p.roll.motor_dps, 3) << ','
+               << fixed(p.pitch.motor_dps, 3) << ',' << tail << '\n';
+    }
+
+    void tick(Picos now) {
+        const PlantState p = board_.plant()->state(now);
+        metrics_.sample(to_seconds(now), {p.roll.platform_deg, p.pitch.platform_deg},
+                        {p.roll.base_deg, p.pitch.base_deg});
+        row(now, "plant", ",,,");
+        board_.cpu().events().schedule(tick_, now + kTraceStep);
+        if (hooks_.progress && ++ticks_ % 50 == 0) {
+            progress(now);
+        }
+    }
+
+    // Wall time only decides whether to print: nothing of the board depends on it.
+    void progress(Picos now) {
+        const auto wall = std::chrono::steady_clock::now();
+        if (wall - last_progress_ < std::chrono::seconds(2)) {
+            return;
+        }
+        last_progress_ = wall;
+        const double elapsed = std::chrono::duration<double>(wall - wall_start_).count();
+        std::fprintf(stderr, "gimbal-sim: %.0f s of virtual time, %.0fx real time\n",
+                     to_seconds(now), to_seconds(now) / elapsed);
+    }
+
+    static constexpr Picos kTraceStep = static_cast<Picos>(kTraceStepS * 1e12);
+
+    Board& board_;
+    const RunHooks& hooks_;
+    Picos window_from_, window_until_;
+    bool streaming_ = false;
+    std::ofstream console_, can_[2], trace_;
+    std::unique_ptr<VcdWriter> vcd_;
+    Metrics metrics_;
+    ImuReadCounter reads_;
+    std::string line_;
+    uint64_t commands_sent_ = 0, exchanges_failed_ = 0, samples_queued_ = 0, samples_dropped_ = 0,
+             steps_ = 0, ticks_ = 0;
+    FunctionEvent tick_;
+    std::chrono::steady_clock::time_point wall_start_, last_progress_;
+};
+
+RunResult collect(Board& board, const Recorder& recorder,
+                  std::chrono::steady_clock::time_point wall_start) {
     RunResult r;
-    r.console = board.console_text();
-    r.can_log[0] = g_can_log[0];
-    r.can_log[1] = g_can_log[1];
+    recorder.fill(r);
     r.virtual_time_s = to_seconds(board.cpu().now());
     r.wall_time_s =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - wall_start).count();
@@ -105,25 +333,39 @@ BoardConfig board_config(const Scenario& scenario) {
         config.motors.push_back(
             MotorConfig{id, m.present, m.answers, m.reply_delay_us, m.close_garbage});
     }
+    PlantConfig plant;
+    plant.roll = scenario.disturbance.roll;
+    plant.pitch = scenario.disturbance.pitch;
+    plant.imu_rate_hz = scenario.plant.imu_rate_hz;
+    plant.angle_noise_deg = scenario.plant.angle_noise_deg;
+    plant.rate_noise_dps = scenario.plant.rate_noise_dps;
+    plant.accel_noise_g = scenario.plant.accel_noise_g;
+    plant.temperature_c = scenario.plant.temperature_c;
+    plant.seed = scenario.seed;
+    plant.feeds_imu = !scenario.imu.raw_given;
+    config.plant = plant;
     return config;
+}
+
+ControlOverride control_override(const Scenario& scenario) {
+    ControlOverride c;
+    for (auto [from, to] : {std::pair{&scenario.control.roll, &c.roll},
+                            std::pair{&scenario.control.pitch, &c.pitch}}) {
+        if (*from) {
+            *to = PidGains{static_cast<float>((*from)->kp), static_cast<float>((*from)->ki),
+                           static_cast<float>((*from)->kd)};
+        }
+    }
+    if (scenario.control.output_max) {
+        c.output_max = static_cast<float>(*scenario.control.output_max);
+    }
+    return c;
 }
 
 RunResult run_firmware(const Scenario& scenario, const RunHooks& hooks) {
     Board& board = Board::create(board_config(scenario));
-    board.set_console_echo(hooks.console_echo);
-    for (int n = 1; n <= 2; n++) {
-        CanBus& bus = board.can_bus(n);
-        std::string& log = g_can_log[n - 1];
-        bus.add_listener([&log, &bus](const CanFrame& frame, Picos at, const CanNode*) {
-            log += candump_line(frame, at, bus.name());
-        });
-    }
-    std::unique_ptr<VcdWriter> vcd;
-    if (!hooks.stream_dir.empty()) {
-        std::filesystem::create_directories(hooks.stream_dir);
-        vcd = std::make_unique<VcdWriter>(std::filesystem::path(hooks.stream_dir) / "i2c.vcd",
-                                          std::vector<Wire*>{&board.i2c_scl(), &board.i2c_sda()});
-    }
+    set_control_override(control_override(scenario));
+    Recorder recorder(board, hooks);
 
     const auto wall_start = std::chrono::steady_clock::now();
     board.power_on(firmware_reset);
@@ -132,14 +374,12 @@ RunResult run_firmware(const Scenario& scenario, const RunHooks& hooks) {
         // The core's thread is spinning in firmware code that touches nothing
         // of the board when this fires, so reading the board here is safe.
         StuckWatch watch(board.cpu(), hooks.stuck_after_s, [&] {
-            RunResult r = collect(board, wall_start);
+            RunResult r = collect(board, recorder, wall_start);
             std::ostringstream where;
             where << "stuck in " << running_context() << ": no virtual progress for "
                   << hooks.stuck_after_s << " s of wall time";
             r.halted = RunResult::Halt{where.str(), to_seconds(board.cpu().progress())};
-            if (vcd) {
-                vcd->finish(board.cpu().progress());
-            }
+            recorder.finish(board.cpu().progress());
             if (hooks.on_stuck) {
                 hooks.on_stuck(r);
             }
@@ -152,10 +392,8 @@ RunResult run_firmware(const Scenario& scenario, const RunHooks& hooks) {
             board.run_until(end);
         }
     }
-    if (vcd) {
-        vcd->finish(board.cpu().now());
-    }
-    return collect(board, wall_start);
+    recorder.finish(board.cpu().now());
+    return collect(board, recorder, wall_start);
 }
 
 std::string candump_line(const CanFrame& frame, Picos end_of_frame, const std::string& bus) {
@@ -197,7 +435,7 @@ nlohmann::json summary_json(const Scenario& scenario, const RunResult& r) {
         {"kernel_heap_size_bytes", kernel_heap_size()},
         {"runtime_heap_used_bytes", r.runtime_heap_used_bytes},
         {"kernel_ticks", r.kernel_ticks},
-        {"console_bytes", r.console.size()},
+        {"console_bytes", r.console_bytes},
         {"halted", halted},
         {"clocks",
          {{"sysclk_hz", r.clocks.sysclk_hz},
@@ -206,6 +444,7 @@ nlohmann::json summary_json(const Scenario& scenario, const RunResult& r) {
           {"pclk2_hz", r.clocks.pclk2_hz}}},
         {"leds", r.leds},
         {"can_bit_rate_hz", {{"can1", r.can1_bit_rate_hz}, {"can2", r.can2_bit_rate_hz}}},
+        {"metrics", r.metrics},
         {"scenario", to_json(scenario)},
     };
 }
@@ -229,9 +468,6 @@ void write_whole(const std::filesystem::path& path, const std::string& bytes) {
 
 void write_outputs(const std::string& dir, const Scenario& scenario, const RunResult& result) {
     std::filesystem::create_directories(dir);
-    write_whole(std::filesystem::path(dir) / "console.log", result.console);
-    write_whole(std::filesystem::path(dir) / "can1.log", result.can_log[0]);
-    write_whole(std::filesystem::path(dir) / "can2.log", result.can_log[1]);
     write_whole(std::filesystem::path(dir) / "summary.json",
                 summary_json(scenario, result).dump(2) + "\n");
 }

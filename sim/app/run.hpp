@@ -17,8 +17,7 @@
 namespace sim {
 
 struct RunResult {
-    std::string console;     // bytes USART1 sent
-    std::string can_log[2];  // CAN1's and CAN2's frames, candump log format
+    uint64_t console_bytes = 0;  // bytes USART1 sent
     double virtual_time_s = 0;
     double wall_time_s = 0;
     std::vector<ThreadInfo> threads;
@@ -36,6 +35,15 @@ struct RunResult {
     } clocks;
     std::array<int, 3> leds{};                            // pin levels of LED 0, 1, 2
     uint32_t can1_bit_rate_hz = 0, can2_bit_rate_hz = 0;  // 0: bit timing never set
+    nlohmann::json metrics;                               // summary.json's "metrics"
+};
+
+/// Which of the files that grow with the run are written, and for which
+/// stretch of virtual time (i2c.vcd, the CAN logs and trace.csv).
+struct OutputOptions {
+    bool vcd = true, can_logs = true, trace = true;
+    double window_start_s = 0;
+    double window_end_s = 1e300;
 };
 
 /// Bit rate of a bxCAN controller from its BTR value and PCLK1; 0 for the
@@ -51,13 +59,21 @@ struct RunHooks {
     /// kExitBoardHalted.
     double stuck_after_s = 10.0;
     std::function<void(const RunResult&)> on_stuck;
-    /// Folder for the files that grow with the run (i2c.vcd), streamed into it
-    /// as the run goes; empty: none.
+    /// Folder for the files that grow with the run (console.log, i2c.vcd,
+    /// can1.log, can2.log, trace.csv), streamed into it as the run goes;
+    /// empty: none.
     std::string stream_dir;
     /// Keep virtual time from running ahead of wall-clock time (a terminal
     /// attached to the console sees the board's own pace).
     bool wall_clock_pace = false;
+    OutputOptions outputs;
+    /// Progress lines on standard error while the run takes long in wall time.
+    bool progress = false;
 };
+
+/// Virtual seconds between two rows of the plant in trace.csv (and two
+/// samples of the error figures).
+inline constexpr double kTraceStepS = 0.02;
 
 /// gimbal-sim's exit status when the board halted or the firmware got stuck.
 inline constexpr int kExitBoardHalted = 3;
@@ -74,8 +90,8 @@ nlohmann::json summary_json(const Scenario& scenario, const RunResult& result);
 /// One frame as a line of a candump log: "(SECONDS.MICROSECONDS) canN ID#HEXDATA".
 std::string candump_line(const CanFrame& frame, Picos end_of_frame, const std::string& bus);
 
-/// Writes console.log, can1.log, can2.log and summary.json into `dir` (created if missing); each
-/// file appears whole or not at all.
+/// Writes summary.json into `dir` (created if missing), whole or not at all;
+/// the other files were streamed during the run.
 void write_outputs(const std::string& dir, const Scenario& scenario, const RunResult& result);
 
 }  // namespace sim

@@ -3,7 +3,9 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <initializer_list>
 #include <set>
+#include <tuple>
 #include <sstream>
 #include <utility>
 
@@ -57,6 +59,137 @@ double read_span(const json& object, const std::string& key, const std::string& 
     return v.get<double>();
 }
 
+double read_number(const json& object, const std::string& key, const std::string& path, double min,
+                   double max) {
+    const json& v = object[key];
+    if (!v.is_number() || !std::isfinite(v.get<double>()) || v.get<double>() < min ||
+        v.get<double>() > max) {
+        std::ostringstream msg;
+        msg << "'" << path << "' must be a number from " << min << " to " << max << ", not "
+            << (v.is_number() ? v.dump() : type_name(v));
+        throw ScenarioError(msg.str());
+    }
+    return v.get<double>();
+}
+
+const json& object_at(const json& parent, const std::string& key, const std::string& path) {
+    const json& v = parent[key];
+    if (!v.is_object()) {
+        throw ScenarioError("'" + path + "' must be an object, not " + type_name(v));
+    }
+    return v;
+}
+
+// Reads the optional numeric keys of `object` into their fields.
+void read_numbers(const json& object, const std::string& prefix,
+                  std::initializer_list<std::tuple<const char*, double*, double, double>> keys) {
+    for (const auto& [key, field, min, max] : keys) {
+        if (object.contains(key)) {
+            *field = read_number(object, key, prefix + key, min, max);
+        }
+    }
+}
+
+Scenario::Plant parse_plant(const json& doc) {
+    const json& plant = object_at(doc, "plant", "plant");
+    refuse_unknown(
+        plant,
+        {"imu_rate_hz", "angle_noise_deg", "rate_noise_dps", "accel_noise_g", "temperature_c"},
+        "plant.");
+    Scenario::Plant p;
+    read_numbers(plant, "plant.",
+                 {{"imu_rate_hz", &p.imu_rate_hz, 0.1, 1000.0},
+                  {"angle_noise_deg", &p.angle_noise_deg, 0.0, 10.0},
+                  {"rate_noise_dps", &p.rate_noise_dps, 0.0, 100.0},
+                  {"accel_noise_g", &p.accel_noise_g, 0.0, 1.0},
+                  {"temperature_c", &p.temperature_c, -40.0, 85.0}});
+    return p;
+}
+
+AxisMotion parse_axis_motion(const json& parent, const std::string& axis) {
+    const std::string path = "disturbance." + axis;
+    const json& m = object_at(parent, axis, path);
+    refuse_unknown(m, {"tilt_deg", "steps", "sway", "random_walk_deg_per_sqrt_s"}, path + ".");
+    AxisMotion a;
+    read_numbers(m, path + ".",
+                 {{"tilt_deg", &a.tilt_deg, -90.0, 90.0},
+                  {"random_walk_deg_per_sqrt_s", &a.random_walk_deg_per_sqrt_s, 0.0, 100.0}});
+    if (m.contains("sway")) {
+        const json& sway = object_at(m, "sway", path + ".sway");
+        refuse_unknown(sway, {"amplitude_deg", "frequency_hz", "phase_deg"}, path + ".sway.");
+        read_numbers(sway, path + ".sway.",
+                     {{"amplitude_deg", &a.sway_amplitude_deg, 0.0, 90.0},
+                      {"frequency_hz", &a.sway_frequency_hz, 0.0, 100.0},
+                      {"phase_deg", &a.sway_phase_deg, -360.0, 360.0}});
+    }
+    if (m.contains("steps")) {
+        const json& steps = m["steps"];
+        if (!steps.is_array()) {
+            throw ScenarioError("'" + path + ".steps' must be a list, not " + type_name(steps));
+        }
+        for (std::size_t i = 0; i < steps.size(); i++) {
+            const std::string item = path + ".steps[" + std::to_string(i) + "]";
+            if (!steps[i].is_object()) {
+                throw ScenarioError("'" + item + "' must be an object, not " + type_name(steps[i]));
+            }
+            refuse_unknown(steps[i], {"at_s", "deg"}, item + ".");
+            for (const char* key : {"at_s", "deg"}) {
+                if (!steps[i].contains(key)) {
+                    throw ScenarioError("'" + item + "." + key + "' is missing");
+                }
+            }
+            a.steps.emplace_back(read_number(steps[i], "at_s", item + ".at_s", 0.0, kMaxDurationS),
+                                 read_number(steps[i], "deg", item + ".deg", -90.0, 90.0));
+        }
+    }
+    return a;
+}
+
+Scenario::Disturbance parse_disturbance(const json& doc) {
+    const json& d = object_at(doc, "disturbance", "disturbance");
+    refuse_unknown(d, {"roll", "pitch"}, "disturbance.");
+    Scenario::Disturbance s;
+    if (d.contains("roll")) {
+        s.roll = parse_axis_motion(d, "roll");
+    }
+    if (d.contains("pitch")) {
+        s.pitch = parse_axis_motion(d, "pitch");
+    }
+    return s;
+}
+
+// Output limit in 0.01 degree/s: the firmware truncates the output to a
+// 32-bit integer, so a limit must keep every output inside that range.
+constexpr double kMaxOutputLimit = 2147483520.0;  // largest float below 2^31
+constexpr double kMaxGain = 1e6;
+
+Scenario::Control parse_control(const json& doc) {
+    const json& c = object_at(doc, "control", "control");
+    refuse_unknown(c, {"roll", "pitch", "output_max"}, "control.");
+    Scenario::Control s;
+    for (auto [axis, gains] : {std::pair{"roll", &s.roll}, std::pair{"pitch", &s.pitch}}) {
+        if (!c.contains(axis)) {
+            continue;
+        }
+        const std::string path = std::string("control.") + axis;
+        const json& g = object_at(c, axis, path);
+        refuse_unknown(g, {"kp", "ki", "kd"}, path + ".");
+        Scenario::Gains v;
+        for (auto [key, field] :
+             {std::pair{"kp", &v.kp}, std::pair{"ki", &v.ki}, std::pair{"kd", &v.kd}}) {
+            if (!g.contains(key)) {
+                throw ScenarioError("'" + path + "." + key + "' is missing (give all three gains)");
+            }
+            *field = read_number(g, key, path + "." + key, -kMaxGain, kMaxGain);
+        }
+        *gains = v;
+    }
+    if (c.contains("output_max")) {
+        s.output_max = read_number(c, "output_max", "control.output_max", 0.0, kMaxOutputLimit);
+    }
+    return s;
+}
+
 Scenario::Imu parse_imu(const json& imu) {
     if (!imu.is_object()) {
         throw ScenarioError(std::string("'imu' must be an object, not ") + type_name(imu));
@@ -72,6 +205,7 @@ Scenario::Imu parse_imu(const json& imu) {
             throw ScenarioError(std::string("'imu.raw' must be an object, not ") + type_name(raw));
         }
         refuse_unknown(raw, {"roll", "pitch", "yaw", "temp"}, "imu.raw.");
+        s.raw_given = true;
         for (auto [key, field] : {std::pair{"roll", &s.roll}, std::pair{"pitch", &s.pitch},
                                   std::pair{"yaw", &s.yaw}, std::pair{"temp", &s.temp}}) {
             if (raw.contains(key)) {
@@ -168,7 +302,9 @@ Scenario parse_scenario(const std::string& json_text) {
         throw ScenarioError(std::string("the scenario must be a JSON object, not ") +
                             type_name(doc));
     }
-    refuse_unknown(doc, {"duration_s", "seed", "faults", "imu", "motors"}, "");
+    refuse_unknown(
+        doc, {"duration_s", "seed", "faults", "imu", "motors", "plant", "disturbance", "control"},
+        "");
 
     Scenario s;
     if (doc.contains("duration_s")) {
@@ -212,6 +348,15 @@ Scenario parse_scenario(const std::string& json_text) {
     if (doc.contains("motors")) {
         parse_motors(doc["motors"], s);
     }
+    if (doc.contains("plant")) {
+        s.plant = parse_plant(doc);
+    }
+    if (doc.contains("disturbance")) {
+        s.disturbance = parse_disturbance(doc);
+    }
+    if (doc.contains("control")) {
+        s.control = parse_control(doc);
+    }
     return s;
 }
 
@@ -235,21 +380,52 @@ nlohmann::json to_json(const Scenario& s) {
                        {"reply_delay_us", m.reply_delay_us},
                        {"close_reply", m.close_garbage ? "garbage" : "echo"}};
     }
+    json imu = {{"present", s.imu.present},
+                {"hold_sda_low_ms", s.imu.hold_sda_low_ms},
+                {"stretch_scl_us", s.imu.stretch_scl_us}};
+    if (s.imu.raw_given) {
+        imu["raw"] = {
+            {"roll", s.imu.roll}, {"pitch", s.imu.pitch}, {"yaw", s.imu.yaw}, {"temp", s.imu.temp}};
+    }
+    auto axis_json = [](const AxisMotion& a) {
+        json steps = json::array();
+        for (const auto& [at, deg] : a.steps) {
+            steps.push_back({{"at_s", at}, {"deg", deg}});
+        }
+        return json{{"tilt_deg", a.tilt_deg},
+                    {"steps", steps},
+                    {"sway",
+                     {{"amplitude_deg", a.sway_amplitude_deg},
+                      {"frequency_hz", a.sway_frequency_hz},
+                      {"phase_deg", a.sway_phase_deg}}},
+                    {"random_walk_deg_per_sqrt_s", a.random_walk_deg_per_sqrt_s}};
+    };
+    json control = json::object();
+    for (auto [axis, gains] :
+         {std::pair{"roll", &s.control.roll}, std::pair{"pitch", &s.control.pitch}}) {
+        if (*gains) {
+            control[axis] = {{"kp", (*gains)->kp}, {"ki", (*gains)->ki}, {"kd", (*gains)->kd}};
+        }
+    }
+    if (s.control.output_max) {
+        control["output_max"] = *s.control.output_max;
+    }
     return {{"duration_s", s.duration_s},
             {"seed", s.seed},
             {"faults",
              {{"queue_create_fails", s.faults.queue_create_fails},
               {"no_crystal", s.faults.no_crystal}}},
-            {"imu",
-             {{"present", s.imu.present},
-              {"raw",
-               {{"roll", s.imu.roll},
-                {"pitch", s.imu.pitch},
-                {"yaw", s.imu.yaw},
-                {"temp", s.imu.temp}}},
-              {"hold_sda_low_ms", s.imu.hold_sda_low_ms},
-              {"stretch_scl_us", s.imu.stretch_scl_us}}},
-            {"motors", motors}};
+            {"imu", imu},
+            {"motors", motors},
+            {"plant",
+             {{"imu_rate_hz", s.plant.imu_rate_hz},
+              {"angle_noise_deg", s.plant.angle_noise_deg},
+              {"rate_noise_dps", s.plant.rate_noise_dps},
+              {"accel_noise_g", s.plant.accel_noise_g},
+              {"temperature_c", s.plant.temperature_c}}},
+            {"disturbance",
+             {{"roll", axis_json(s.disturbance.roll)}, {"pitch", axis_json(s.disturbance.pitch)}}},
+            {"control", control}};
 }
 
 }  // namespace sim

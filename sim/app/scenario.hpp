@@ -9,6 +9,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "sim/devices/disturbance.hpp"
+
 namespace sim {
 
 /// One motor node on CAN2's bus.
@@ -33,9 +35,30 @@ struct Scenario {
         bool present = true;
         // Raw registers; the default is a level platform at 25 °C.
         int16_t roll = 0, pitch = 0, yaw = 0, temp = 2500;
+        bool raw_given = false;      // registers held fixed: the plant does not feed the IMU
         double hold_sda_low_ms = 0;  // SDA held low from power-on
         double stretch_scl_us = 0;   // SCL held low after each address acknowledge
     } imu;
+    /// The gimbal the IMU measures (used unless `imu.raw` holds the registers).
+    struct Plant {
+        double imu_rate_hz = 10.0;
+        double angle_noise_deg = 0.02;
+        double rate_noise_dps = 0.05;
+        double accel_noise_g = 0.002;
+        double temperature_c = 25.0;
+    } plant;
+    /// Base motion per axis; the default is still.
+    struct Disturbance {
+        AxisMotion roll, pitch;
+    } disturbance;
+    /// Gains and limit instead of the firmware's constants (absent: the constants).
+    struct Gains {
+        double kp = 0, ki = 0, kd = 0;
+    };
+    struct Control {
+        std::optional<Gains> roll, pitch;
+        std::optional<double> output_max;
+    } control;
 };
 
 /// A scenario that cannot be used; the message names the offending key.

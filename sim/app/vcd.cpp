@@ -1,12 +1,14 @@
 #include "sim/app/vcd.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <stdexcept>
 
 namespace sim {
 
-VcdWriter::VcdWriter(std::filesystem::path path, const std::vector<Wire*>& wires)
-    : path_(std::move(path)), partial_(path_.string() + ".partial") {
+VcdWriter::VcdWriter(std::filesystem::path path, const std::vector<Wire*>& wires, Picos from,
+                     Picos until)
+    : path_(std::move(path)), partial_(path_.string() + ".partial"), from_(from), until_(until) {
     out_.open(partial_, std::ios::binary | std::ios::trunc);
     if (!out_) {
         throw std::runtime_error("cannot write '" + partial_.string() + "'");
@@ -19,11 +21,13 @@ VcdWriter::VcdWriter(std::filesystem::path path, const std::vector<Wire*>& wires
         ids_.push_back(static_cast<char>('!' + i));
         out_ << "$var wire 1 " << ids_[i] << ' ' << wires[i]->name() << " $end\n";
     }
-    out_ << "$upscope $end\n$enddefinitions $end\n#0\n$dumpvars\n";
-    for (std::size_t i = 0; i < wires.size(); i++) {
-        out_ << wires[i]->level() << ids_[i] << '\n';
+    out_ << "$upscope $end\n$enddefinitions $end\n";
+    for (Wire* wire : wires) {
+        levels_.push_back(wire->level());
     }
-    out_ << "$end\n";
+    if (from_ == 0) {
+        open_window();
+    }
     for (std::size_t i = 0; i < wires.size(); i++) {
         wires[i]->listen([this, i](int level, Picos at) { change(i, level, at); });
     }
@@ -37,9 +41,26 @@ VcdWriter::~VcdWriter() {
     }
 }
 
+void VcdWriter::open_window() {
+    last_ns_ = from_ / kPsPerNs;
+    out_ << '#' << last_ns_ << "\n$dumpvars\n";
+    for (std::size_t i = 0; i < levels_.size(); i++) {
+        out_ << levels_[i] << ids_[i] << '\n';
+    }
+    out_ << "$end\n";
+    opened_ = true;
+}
+
 void VcdWriter::change(std::size_t signal, int level, Picos at) {
-    if (finished_) {
+    if (finished_ || at >= until_) {
         return;
+    }
+    if (!opened_) {
+        if (at < from_) {
+            levels_[signal] = level;
+            return;
+        }
+        open_window();
     }
     // One write per change: the stream's per-item formatting is most of a
     // run's cost otherwise.
@@ -59,6 +80,10 @@ void VcdWriter::change(std::size_t signal, int level, Picos at) {
 }
 
 void VcdWriter::finish(Picos end) {
+    end = std::min(end, until_);
+    if (!opened_ && end >= from_) {
+        open_window();
+    }
     const uint64_t ns = end / kPsPerNs;
     if (ns > last_ns_) {
         out_ << '#' << ns << '\n';

@@ -18,7 +18,10 @@ class VcdWriter {
   public:
     /// Starts `path` (written as `path`.partial until finish) with the wires'
     /// present levels; each signal is named after its wire.
-    VcdWriter(std::filesystem::path path, const std::vector<Wire*>& wires);
+    /// With a window [from, until) only the changes inside it are written,
+    /// starting with the levels at `from`.
+    VcdWriter(std::filesystem::path path, const std::vector<Wire*>& wires, Picos from = 0,
+              Picos until = ~Picos{0});
     VcdWriter(const VcdWriter&) = delete;
     VcdWriter& operator=(const VcdWriter&) = delete;
     ~VcdWriter();
@@ -28,11 +31,15 @@ class VcdWriter {
 
   private:
     void change(std::size_t signal, int level, Picos at);
+    void open_window();
 
     std::filesystem::path path_;
     std::filesystem::path partial_;
     std::ofstream out_;
     std::vector<char> ids_;
+    std::vector<int> levels_;
+    Picos from_, until_;
+    bool opened_ = false;  // $dumpvars written
     uint64_t last_ns_ = 0;
     bool finished_ = false;
 };

@@ -43,8 +43,16 @@ Board::Board(const BoardConfig& config) : config_(config) {
     if (config.imu.hold_sda_low > 0) {
         imu_.hold_sda_low(0, config.imu.hold_sda_low);
     }
+    if (config.plant) {
+        plant_ = std::make_unique<Plant>(cpu_, imu_, motor(Plant::kRollMotor),
+                                         motor(Plant::kPitchMotor), *config.plant);
+        plant_->start(0);
+    }
     usart1_.set_sink([this](uint8_t byte, Picos at) {
-        console_.push_back(ConsoleByte{byte, at});
+        console_bytes_++;
+        if (console_kept_) {
+            console_.push_back(ConsoleByte{byte, at});
+        }
         if (echo_) {
             echo_(byte);
         }

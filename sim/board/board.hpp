@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "sim/core/cpu.hpp"
 #include "sim/devices/imu.hpp"
 #include "sim/devices/motor.hpp"
+#include "sim/devices/plant.hpp"
 #include "sim/models/bxcan.hpp"
 #include "sim/models/can_bus.hpp"
 #include "sim/models/core_blocks.hpp"
@@ -41,6 +43,8 @@ struct BoardConfig {
     } imu;
     /// Motors on CAN2's bus (CAN1's has nothing attached).
     std::vector<MotorConfig> motors = {MotorConfig{0x141}, MotorConfig{0x142}};
+    /// The gimbal the IMU sits on; without it the IMU's registers hold `imu`'s values.
+    std::optional<PlantConfig> plant;
 };
 
 struct ConsoleByte {
@@ -89,6 +93,8 @@ class Board {
     Wire& i2c_scl() { return i2c_scl_; }
     Wire& i2c_sda() { return i2c_sda_; }
     Imu& imu() { return imu_; }
+    /// The gimbal, or null when the scenario holds the IMU's registers fixed.
+    Plant* plant() { return plant_.get(); }
     CoreDebugBlock& core_debug() { return core_debug_; }
 
     /// Bytes USART1 put on its TX pin, in order, with the time each ended.
@@ -96,6 +102,10 @@ class Board {
     std::string console_text() const;
     /// Also echo console bytes as they leave (for a terminal watching the run).
     void set_console_echo(std::function<void(uint8_t)> echo) { echo_ = std::move(echo); }
+    /// Whether console() keeps the bytes (true); a long run streams them
+    /// through the echo instead and keeps its memory flat.
+    void set_console_kept(bool kept) { console_kept_ = kept; }
+    uint64_t console_bytes() const { return console_bytes_; }
 
   private:
     [[noreturn]] static void no_board();
@@ -138,6 +148,8 @@ class Board {
     std::vector<std::unique_ptr<RegisterBlock>> owned_;
     std::vector<ConsoleByte> console_;
     std::function<void(uint8_t)> echo_;
+    bool console_kept_ = true;
+    uint64_t console_bytes_ = 0;
 
     // Buses outside the chip: CAN1's (PD0/PD1) carries nothing unless a
     // scenario attaches a node, CAN2's (PB12/PB13) the motors.
@@ -167,6 +179,8 @@ class Board {
     Wire           i2c_scl_{"scl"};
     Wire           i2c_sda_{"sda"};
     Imu            imu_{cpu_, i2c_scl_, i2c_sda_};
+    // The gimbal: base motion, the motors' shafts, the IMU's readings (constructor).
+    std::unique_ptr<Plant> plant_;
     // clang-format on
 };
 

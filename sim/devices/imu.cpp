@@ -59,6 +59,16 @@ void Imu::hold_scl_low(Picos from, Picos until) {
     cpu_.events().schedule(scl_fault_end_, until);
 }
 
+void Imu::update_registers(const std::vector<std::pair<int, int16_t>>& values) {
+    if (in_transfer_) {
+        pending_ = values;
+        return;
+    }
+    for (const auto& [reg, value] : values) {
+        set_register(reg, value);
+    }
+}
+
 void Imu::apply_sda(Picos at) {
     sda_.set(sda_party_, {.pulls_low = sda_protocol_low_ || sda_fault_low_}, at);
 }
@@ -83,6 +93,10 @@ void Imu::on_sda(int level, Picos) {
             note("P");
         }
         in_transfer_ = false;
+        for (const auto& [reg, value] : pending_) {
+            set_register(reg, value);
+        }
+        pending_.clear();
         phase_ = Phase::Idle;
     }
     sda_wanted_low_ = false;  // released at the next fall, if it was wanted low
@@ -112,7 +126,9 @@ void Imu::on_rising() {
             break;
         case Phase::ReceiveAck:
             reading_ = sda == 0;  // ACK: the master wants another byte
-            log_.back().back() = sda == 0 ? '+' : '-';
+            if (logging_ && !log_.empty()) {
+                log_.back().back() = sda == 0 ? '+' : '-';
+            }
             break;
         default:
             break;

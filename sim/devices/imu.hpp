@@ -11,6 +11,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "sim/core/cpu.hpp"
@@ -38,6 +39,10 @@ class Imu {
     void set_present(bool present) { present_ = present; }
     bool present() const { return present_; }
     void set_register(int reg, int16_t value) { regs_.at(static_cast<std::size_t>(reg)) = value; }
+    /// A new register set from the sensor's own update: applied at once
+    /// between transfers, else at the STOP that ends the current one, so
+    /// that a read never mixes bytes of two updates.
+    void update_registers(const std::vector<std::pair<int, int16_t>>& values);
     int16_t reg(int reg) const { return regs_.at(static_cast<std::size_t>(reg)); }
     /// Holds SDA low from `from` until `until`, whatever the clock does.
     void hold_sda_low(Picos from, Picos until);
@@ -47,6 +52,8 @@ class Imu {
     void set_stretch(Picos stretch) { stretch_ = stretch; }
     /// Bus conditions and bytes as the device saw them, e.g. "S A0+ 3D+ Sr A1+ 34+ ... P".
     const std::vector<std::string>& log() const { return log_; }
+    /// Whether log() records (true); a long run turns it off to keep its memory flat.
+    void set_logging(bool on) { logging_ = on; }
 
   private:
     enum class Phase {
@@ -67,7 +74,11 @@ class Imu {
     void write_byte(uint8_t byte);
     void apply_sda(Picos at);
     void apply_scl(Picos at);
-    void note(std::string entry) { log_.push_back(std::move(entry)); }
+    void note(std::string entry) {
+        if (logging_) {
+            log_.push_back(std::move(entry));
+        }
+    }
 
     Cpu& cpu_;
     Wire& scl_;
@@ -99,6 +110,8 @@ class Imu {
     FunctionEvent scl_fault_start_, scl_fault_end_;
     FunctionEvent stretch_end_;
     std::vector<std::string> log_;
+    bool logging_ = true;
+    std::vector<std::pair<int, int16_t>> pending_;  // update waiting for the STOP
 };
 
 }  // namespace sim

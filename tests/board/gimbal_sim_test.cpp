@@ -145,11 +145,17 @@ TEST_F(GimbalSim, OptionsOverrideTheScenarioFile) {
     EXPECT_EQ(summary["virtual_time_s"], 0.5);
     json expected = json::parse(R"({"duration_s": 0.5, "seed": 9,
         "faults": {"queue_create_fails": true, "no_crystal": false},
-        "imu": {"present": true, "raw": {"roll": 0, "pitch": 0, "yaw": 0, "temp": 2500},
-                "hold_sda_low_ms": 0.0, "stretch_scl_us": 0.0}})");
+        "imu": {"present": true, "hold_sda_low_ms": 0.0, "stretch_scl_us": 0.0},
+        "plant": {"imu_rate_hz": 10.0, "angle_noise_deg": 0.02, "rate_noise_dps": 0.05,
+                  "accel_noise_g": 0.002, "temperature_c": 25.0},
+        "control": {}})");
     const json motor = {
         {"present", true}, {"answers", true}, {"reply_delay_us", 200}, {"close_reply", "echo"}};
     expected["motors"] = {{"0x141", motor}, {"0x142", motor}};
+    const json still =
+        json::parse(R"({"tilt_deg": 0.0, "steps": [], "random_walk_deg_per_sqrt_s": 0.0,
+        "sway": {"amplitude_deg": 0.0, "frequency_hz": 0.0, "phase_deg": 0.0}})");
+    expected["disturbance"] = {{"roll", still}, {"pitch", still}};
     EXPECT_EQ(summary["scenario"], expected);
     EXPECT_EQ(read_file(dir_ / "o" / "console.log").rfind("[app_init] ERROR", 0), 0u);
 }
@@ -265,13 +271,62 @@ const BadInput kBadInputs[] = {
     {"OptionSeedNegative", nullptr, {"--seed", "-1"}, "--seed"},
     {"OptionSeedTooLarge", nullptr, {"--seed", "18446744073709551616"}, "--seed"},
     {"UnknownOption", nullptr, {"--speed", "3"}, "--speed"},
+    {"PlantNotAnObject", R"({"plant": 1})", {}, "'plant'"},
+    {"PlantUnknownKey", R"({"plant": {"imu_hz": 10}})", {}, "plant.imu_hz"},
+    {"PlantRateZero", R"({"plant": {"imu_rate_hz": 0}})", {}, "plant.imu_rate_hz"},
+    {"PlantNoiseNegative", R"({"plant": {"angle_noise_deg": -1}})", {}, "plant.angle_noise_deg"},
+    {"PlantTemperatureString", R"({"plant": {"temperature_c": "25"}})", {}, "plant.temperature_c"},
+    {"DisturbanceYaw", R"({"disturbance": {"yaw": {}}})", {}, "disturbance.yaw"},
+    {"DisturbanceAxisList", R"({"disturbance": {"roll": []}})", {}, "disturbance.roll"},
+    {"TiltTooLarge",
+     R"({"disturbance": {"roll": {"tilt_deg": 120}}})",
+     {},
+     "disturbance.roll.tilt_deg"},
+    {"SwayUnknownKey",
+     R"({"disturbance": {"pitch": {"sway": {"amplitude": 3}}}})",
+     {},
+     "disturbance.pitch.sway.amplitude"},
+    {"SwayFrequencyNegative",
+     R"({"disturbance": {"roll": {"sway": {"amplitude_deg": 3, "frequency_hz": -1}}}})",
+     {},
+     "disturbance.roll.sway.frequency_hz"},
+    {"StepsNotAList",
+     R"({"disturbance": {"roll": {"steps": {"at_s": 1}}}})",
+     {},
+     "disturbance.roll.steps"},
+    {"StepMissingDegrees",
+     R"({"disturbance": {"roll": {"steps": [{"at_s": 1}]}}})",
+     {},
+     "disturbance.roll.steps[0].deg"},
+    {"WalkNaNLike",
+     R"({"disturbance": {"roll": {"random_walk_deg_per_sqrt_s": null}}})",
+     {},
+     "disturbance.roll.random_walk_deg_per_sqrt_s"},
+    {"ControlUnknownAxis",
+     R"({"control": {"yaw": {"kp": 1, "ki": 0, "kd": 0}}})",
+     {},
+     "control.yaw"},
+    {"ControlGainMissing", R"({"control": {"roll": {"kp": 1, "ki": 0}}})", {}, "control.roll.kd"},
+    {"ControlGainString",
+     R"({"control": {"pitch": {"kp": "1", "ki": 0, "kd": 0}}})",
+     {},
+     "control.pitch.kp"},
+    // Beyond 2^31 the firmware's float-to-int32 speed conversion would overflow.
+    {"OutputMaxTooLarge", R"({"control": {"output_max": 3e9}})", {}, "control.output_max"},
+    {"OutputMaxNegative", R"({"control": {"output_max": -1}})", {}, "control.output_max"},
+    {"WindowNoColon", nullptr, {"--window", "5"}, "--window"},
+    {"WindowBackwards", nullptr, {"--window", "5:2"}, "--window"},
+    {"WindowNegative", nullptr, {"--window", "-1:2"}, "--window"},
+    {"WindowText", nullptr, {"--window", "a:b"}, "--window"},
 };
 
 // The start-up frames on CAN2 as the board test sees them (commands from the
 // board and the motors' echoes), read back from can2.log with python3-can's
 // log reader, and decoded with the motor DBC.
 TEST_F(GimbalSim, WritesCanLogsThatPythonCanReadsAndTheDbcDecodes) {
-    const Outcome o = run({"--duration", "6", "--out", dir_ / "o", "--quiet"});
+    // A level, still platform and an IMU without noise: every command is 0.
+    const fs::path file = scenario(R"({"plant": {"angle_noise_deg": 0}})");
+    const Outcome o = run({"--scenario", file, "--duration", "6", "--out", dir_ / "o", "--quiet"});
     ASSERT_EQ(o.status, 0) << o.err;
     EXPECT_EQ(read_file(dir_ / "o" / "can1.log"), "");
     const fs::path frames = dir_ / "frames.json";
@@ -294,7 +349,7 @@ TEST_F(GimbalSim, WritesCanLogsThatPythonCanReadsAndTheDbcDecodes) {
         {0x141, "8800000000000000"}, {0x141, "8800000000000000"},  // running, echo
         {0x142, "8800000000000000"}, {0x142, "8800000000000000"},
     };
-    // Then, with the default level IMU, a zero-speed command and its reply per
+    // Then, with the level IMU, a zero-speed command and its reply per
     // motor and sample.
     ASSERT_GE(got.size(), expected.size()) << got.dump();
     for (std::size_t i = 0; i < got.size(); i++) {
@@ -332,5 +387,150 @@ TEST_F(GimbalSim, WritesCanLogsThatPythonCanReadsAndTheDbcDecodes) {
 
 INSTANTIATE_TEST_SUITE_P(Cases, RefusesBadInput, ::testing::ValuesIn(kBadInputs),
                          [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+
+namespace {
+
+std::vector<std::string> lines_of(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+double time_of_trace_row(const std::string& line) {
+    return std::stod(line.substr(0, line.find(',')));
+}
+
+// "(12.345678) can2 ..." -> 12.345678
+double time_of_can_line(const std::string& line) {
+    return std::stod(line.substr(1, line.find(')') - 1));
+}
+
+// Every example scenario runs: to its end or to a halt of the board, never
+// refused, and with its summary written.
+TEST_F(GimbalSim, EveryExampleScenarioRuns) {
+    int count = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(GIMBAL_SOURCE_DIR "/scenarios")) {
+        if (entry.path().extension() != ".json") {
+            continue;
+        }
+        SCOPED_TRACE(entry.path().string());
+        const fs::path out = dir_ / ("run" + std::to_string(count++));
+        const Outcome o = run({"--scenario", entry.path(), "--duration", "1.5", "--out", out,
+                               "--quiet", "--no-plot", "--no-vcd"});
+        EXPECT_TRUE(o.status == 0 || o.status == 3) << o.status << ": " << o.err;
+        EXPECT_TRUE(fs::exists(out / "summary.json"));
+    }
+    EXPECT_GE(count, 10);
+}
+
+// The same scenario and seed give the same bytes in every file, the trace
+// and the metrics included; another seed gives another trace.
+TEST_F(GimbalSim, EveryOutputIsTheSameForTheSameSeed) {
+    const fs::path file = scenario(R"({"disturbance": {"roll": {"tilt_deg": 5,
+        "random_walk_deg_per_sqrt_s": 1}, "pitch": {"sway": {"amplitude_deg": 2, "frequency_hz": 0.5}}}})");
+    for (const char* name : {"a", "b"}) {
+        const Outcome o = run(
+            {"--scenario", file, "--duration", "7", "--out", dir_ / name, "--quiet", "--no-plot"});
+        ASSERT_EQ(o.status, 0) << o.err;
+    }
+    const Outcome c = run({"--scenario", file, "--duration", "7", "--seed", "2", "--out",
+                           dir_ / "c", "--quiet", "--no-plot"});
+    ASSERT_EQ(c.status, 0) << c.err;
+    for (const char* f : {"console.log", "can1.log", "can2.log", "i2c.vcd", "trace.csv"}) {
+        EXPECT_EQ(read_file(dir_ / "a" / f), read_file(dir_ / "b" / f)) << f;
+    }
+    EXPECT_EQ(comparable_summary(dir_ / "a"), comparable_summary(dir_ / "b"));
+    EXPECT_NE(read_file(dir_ / "a" / "trace.csv"), read_file(dir_ / "c" / "trace.csv"));
+    const json m = comparable_summary(dir_ / "a")["metrics"];
+    for (const char* key :
+         {"settle_s", "speed_commands_sent", "motor_exchanges_failed", "imu_reads_failed",
+          "samples_dropped", "stability", "oscillation_growth_per_s"}) {
+        EXPECT_TRUE(m.contains(key)) << key;
+    }
+    EXPECT_GT(m["roll"]["rms_error_deg"].get<double>(), 0.0);
+    EXPECT_GE(m["roll"]["peak_error_deg"].get<double>(), m["roll"]["rms_error_deg"].get<double>());
+}
+
+// --window keeps i2c.vcd, the CAN logs and trace.csv to that stretch; the
+// --no- options leave their files out; the console and summary stay whole.
+TEST_F(GimbalSim, WindowAndNoOptionsLimitTheBulkyFiles) {
+    const Outcome w = run(
+        {"--duration", "7", "--window", "5.5:6.5", "--out", dir_ / "w", "--quiet", "--no-plot"});
+    ASSERT_EQ(w.status, 0) << w.err;
+    const auto trace = lines_of(read_file(dir_ / "w" / "trace.csv"));
+    ASSERT_GT(trace.size(), 40u);  // header and 50 rows a second
+    for (std::size_t i = 1; i < trace.size(); i++) {
+        const double t = time_of_trace_row(trace[i]);
+        EXPECT_TRUE(t >= 5.5 && t < 6.5) << trace[i];
+    }
+    const auto can = lines_of(read_file(dir_ / "w" / "can2.log"));
+    ASSERT_FALSE(can.empty());
+    for (const std::string& line : can) {
+        const double t = time_of_can_line(line);
+        EXPECT_TRUE(t >= 5.5 && t < 6.5) << line;
+    }
+    const std::string vcd = read_file(dir_ / "w" / "i2c.vcd");
+    EXPECT_NE(vcd.find("#5500000000\n$dumpvars"), std::string::npos);
+    EXPECT_EQ(vcd.substr(vcd.size() - 12), "#6500000000\n");
+
+    const Outcome n = run({"--duration", "1", "--no-vcd", "--no-trace", "--no-can-log", "--out",
+                           dir_ / "n", "--quiet"});
+    ASSERT_EQ(n.status, 0) << n.err;
+    for (const char* f : {"i2c.vcd", "trace.csv", "can1.log", "can2.log", "plot.png"}) {
+        EXPECT_FALSE(fs::exists(dir_ / "n" / f)) << f;
+    }
+    EXPECT_TRUE(fs::exists(dir_ / "n" / "console.log"));
+    EXPECT_TRUE(fs::exists(dir_ / "n" / "summary.json"));
+}
+
+// Other gains reach the controller without touching the firmware's
+// constants: the start-up report still prints them, while the first speed
+// command follows the scenario's gains.
+TEST_F(GimbalSim, ControlGainsReplaceTheConstantsForTheRun) {
+    struct Case {
+        const char* control;
+        double first_roll_dps;  // first command after start-up, for a 10 degree tilt
+    };
+    // Fresh controller, measured 10 degrees: output = -(kp + ki + kd) * 10 in
+    // 0.01 degree/s, clipped to output_max; noise off, so the measurement is
+    // 10 degrees to the register's resolution.
+    const Case cases[] = {
+        {R"({})", -(200 + 5 + 50) * 10 / 100.0},
+        {R"({"roll": {"kp": 10, "ki": 1, "kd": 0}})", -(10 + 1 + 0) * 10 / 100.0},
+        {R"({"output_max": 500})", -5.0},
+    };
+    int i = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.control);
+        const fs::path file = scenario(std::string(R"({"plant": {"angle_noise_deg": 0},
+            "disturbance": {"roll": {"tilt_deg": 10}}, "control": )") +
+                                       c.control + "}");
+        const fs::path out = dir_ / ("g" + std::to_string(i++));
+        const Outcome o =
+            run({"--scenario", file, "--duration", "5.2", "--out", out, "--quiet", "--no-plot"});
+        ASSERT_EQ(o.status, 0) << o.err;
+        EXPECT_NE(read_file(out / "console.log")
+                      .find("PID: Roll(Kp=200.0 Ki=5.0 Kd=50.0) Pitch(Kp=200.0 Ki=5.0 Kd=50.0)"),
+                  std::string::npos);
+        double first = 1e9;
+        for (const std::string& line : lines_of(read_file(out / "trace.csv"))) {
+            if (line.find(",command,") != std::string::npos &&
+                line.find(",0x141,") != std::string::npos) {
+                const double v = std::stod(line.substr(line.rfind(',') + 1));
+                if (v != 0.0) {
+                    first = v;
+                    break;
+                }
+            }
+        }
+        // 10 degrees reads as 1820/32768*180 = 9.99755859375
+        EXPECT_NEAR(first, c.first_roll_dps, std::abs(c.first_roll_dps) * 0.001 + 0.011);
+    }
+}
 
 }  // namespace

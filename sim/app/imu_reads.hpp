@@ -1,0 +1,40 @@
+// Counts the firmware's IMU register reads on the bit-banged bus, as a logic
+// analyser on the two wires would: a read begins with the device's write
+// address and succeeds when data bytes follow its read address and a STOP
+// ends the transfer.
+#pragma once
+
+#include <cstdint>
+
+#include "sim/models/wire.hpp"
+
+namespace sim {
+
+class ImuReadCounter {
+  public:
+    static constexpr uint8_t kWriteAddress = 0xA0;  // 0x50 << 1
+
+    ImuReadCounter(Wire& scl, Wire& sda);
+    uint64_t attempts() const { return attempts_; }
+    uint64_t succeeded() const { return succeeded_; }
+    /// Reads that ended without data (a missing acknowledge, a stuck line);
+    /// a read still under way is not counted.
+    uint64_t failed() const;
+
+  private:
+    void on_sda(int level);
+    void on_scl_rise();
+
+    Wire& scl_;
+    Wire& sda_;
+    bool in_transfer_ = false;
+    int bits_ = 0;
+    uint8_t shift_ = 0;
+    int byte_index_ = 0;  // since the last (repeated) START
+    bool reading_ = false;
+    int data_bytes_ = 0;
+    bool open_ = false;  // an attempt not yet succeeded
+    uint64_t attempts_ = 0, succeeded_ = 0;
+};
+
+}  // namespace sim

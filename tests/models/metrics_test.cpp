@@ -1,0 +1,101 @@
+// The run's error figures and stability verdict on made-up platform motions
+// whose answers are known.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <numbers>
+#include <string>
+
+#include "sim/app/metrics.hpp"
+
+namespace {
+
+constexpr double kStep = 0.02;
+constexpr double kPi = std::numbers::pi;
+
+struct Motion {
+    const char* name;
+    std::function<double(double)> error;  // platform error from the first step on
+    std::function<double(double)> base;
+    const char* verdict;
+    double growth_min, growth_max;
+};
+
+void PrintTo(const Motion& m, std::ostream* os) {
+    *os << m.name;
+}
+
+class Verdict : public ::testing::TestWithParam<Motion> {};
+
+// Period of about six samples of 0.512 s, as the firmware's loop oscillates.
+double loop_wave(double t) {
+    return std::sin(2 * kPi * t / 3.0);
+}
+
+TEST_P(Verdict, FollowsTheEnvelopeOfTheError) {
+    const Motion& m = GetParam();
+    sim::Metrics metrics(6.0);
+    metrics.control_stepped(5.0);
+    for (double t = 0; t < 65.0; t += kStep) {
+        const double since = t - 5.0;
+        const double e = t < 5.0 ? 30.0 : m.error(since);  // start-up: left out
+        metrics.sample(t, {e, e / 2}, {m.base(t), m.base(t)});
+    }
+    const sim::StabilityFigures s = metrics.stability();
+    EXPECT_EQ(s.verdict, m.verdict);
+    EXPECT_GE(s.growth_per_s, m.growth_min);
+    EXPECT_LE(s.growth_per_s, m.growth_max);
+}
+
+const Motion kMotions[] = {
+    {"DecayingOscillation", [](double t) { return 10 * std::exp(-0.1 * t) * loop_wave(t); },
+     [](double) { return 10.0; }, "stable", -0.12, -0.08},
+    {"GrowingOscillation", [](double t) { return 0.5 * std::exp(0.05 * t) * loop_wave(t); },
+     [](double) { return 0.0; }, "unstable", 0.04, 0.06},
+    {"SteadyOscillationNoBaseDrivesIt", [](double t) { return 5 * loop_wave(t); },
+     [](double) { return 0.0; }, "marginal", -0.02, 0.02},
+    {"ForcedByASwayingBase", [](double t) { return 2 * std::sin(2 * kPi * 0.1 * t); },
+     [](double t) { return 5 * std::sin(2 * kPi * 0.1 * t); }, "stable", -0.02, 0.02},
+    {"NoiseOnly", [](double t) { return 0.05 * std::sin(37 * t); }, [](double) { return 0.0; },
+     "stable", -0.02, 0.02},
+    // A loop that lost the platform: the error wraps around, whatever its envelope does.
+    {"Saturated", [](double t) { return t < 20 ? 10 * loop_wave(t) : 170 * loop_wave(t); },
+     [](double) { return 0.0; }, "unstable", -1.0, 1.0},
+};
+
+INSTANTIATE_TEST_SUITE_P(Motions, Verdict, ::testing::ValuesIn(kMotions),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Metrics, ErrorFiguresStartAtTheFirstStepOrTheFallback) {
+    struct Case {
+        const char* name;
+        double first_step;  // < 0: never
+        double settle, rms, peak;
+    };
+    // Error 3 before 5.5 s, then a square wave of ±1.
+    const Case cases[] = {
+        {"StepAt5.5", 5.5, 5.5, 1.0, 1.0},
+        {"NoStep", -1, 6.0, 1.0, 1.0},
+        {"StepAt2", 2.0, 2.0, std::sqrt((3.5 * 9 + 14.5) / 18.0), 3.0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::Metrics metrics(6.0);
+        for (int i = 0; i < 1000; i++) {
+            const double t = i * kStep;
+            if (c.first_step >= 0 && std::abs(t - c.first_step) < kStep / 2) {
+                metrics.control_stepped(t);
+            }
+            const double e = t < 5.5 - 1e-9 ? 3.0 : (i % 2 ? 1.0 : -1.0);
+            metrics.sample(t, {e, 0}, {0, 0});
+        }
+        ASSERT_TRUE(metrics.settle_s().has_value());
+        EXPECT_NEAR(*metrics.settle_s(), c.settle, 1e-9);
+        EXPECT_NEAR(metrics.axis(0).rms_error_deg, c.rms, 0.01);
+        EXPECT_EQ(metrics.axis(0).peak_error_deg, c.peak);
+        EXPECT_EQ(metrics.axis(1).peak_error_deg, 0.0);
+    }
+}
+
+}  // namespace
