@@ -99,7 +99,8 @@ void port_f_write(uintptr_t offset, uint32_t value) {
     g_board.writes++;
     switch (offset) {
         case 0x00:
-            if ((value & ~((3U << 24) | (3U << 28))) != (g_board.moder & ~((3U << 24) | (3U << 28)))) {
+            if ((value & ~((3U << 24) | (3U << 28))) !=
+                (g_board.moder & ~((3U << 24) | (3U << 28)))) {
                 fuzz::fail("MODER write changed a pin other than PF12");
             }
             g_board.moder = value;
@@ -188,9 +189,9 @@ uint8_t __CLZ(uint32_t value) {
 namespace {
 
 const std::string kSclTimeout = "[i2c] scl_wait_high timeout port=0x40021400 pin=0x4000";
-const std::set<std::string> kStartLines = {
-    kSclTimeout, "[i2c] START: scl_wait_high timeout", "[i2c] START: bus busy, trying recovery",
-    "[i2c] START: bus busy after recovery"};
+const std::set<std::string> kStartLines = {kSclTimeout, "[i2c] START: scl_wait_high timeout",
+                                           "[i2c] START: bus busy, trying recovery",
+                                           "[i2c] START: bus busy after recovery"};
 
 std::string format(const char* f, unsigned a, unsigned b = 0) {
     char text[128];
@@ -199,8 +200,20 @@ std::string format(const char* f, unsigned a, unsigned b = 0) {
 }
 
 enum Op : uint8_t {
-    kInit, kWrite, kRead, kMemWrite, kMemRead, kStartFrame, kSendFrame, kWaitAck,
-    kStopFrame, kReadFrame, kSendAck, kCounterJump, kStuckLines, kOpCount
+    kInit,
+    kWrite,
+    kRead,
+    kMemWrite,
+    kMemRead,
+    kStartFrame,
+    kSendFrame,
+    kWaitAck,
+    kStopFrame,
+    kReadFrame,
+    kSendAck,
+    kCounterJump,
+    kStuckLines,
+    kOpCount
 };
 
 struct Check {
@@ -270,8 +283,7 @@ void transaction(Op op, fuzz::Input& in) {
             break;
     }
     std::free(data);
-    const bool refused =
-        ch != 0 || null_data || (size == 0 && (op == kWrite || op == kRead));
+    const bool refused = ch != 0 || null_data || (size == 0 && (op == kWrite || op == kRead));
     if (refused) {
         expect_untouched(c, r);
         expect(txn_timeout_ticks == armed_before, c, "a refused call armed the deadline");
