@@ -51,8 +51,9 @@ struct Bus {
     uint64_t now_us = 0;
     uint32_t tick0 = 0;
     bool started[2] = {false, false};
-    std::array<Mailbox, 3> tx{};
-    std::deque<Frame> fifo;  // CAN2's FIFO 0, three deep
+    std::array<std::array<Mailbox, 3>, 2> mailboxes{};  // per controller
+    std::array<Mailbox, 3>* tx = nullptr;               // of the last frame queued
+    std::deque<Frame> fifo;                             // CAN2's FIFO 0, three deep
     uint32_t overruns = 0;
     uint16_t motor_ids[2] = {0x141, 0x142};
     bool refusals = false;  // the HAL may refuse a filter (after the firmware's start)
@@ -117,7 +118,8 @@ uint32_t gimbal_sim_reg_read(const void* reg) {
             uint32_t tsr = 0;
             static const uint32_t kOk[] = {CAN_TSR_TXOK0, CAN_TSR_TXOK1, CAN_TSR_TXOK2};
             for (int m = 0; m < 3; m++) {
-                if (ch == 1 && !g_bus.tx[m].pending && g_bus.tx[m].ok) {
+                const Mailbox& box = g_bus.mailboxes[ch][m];
+                if (!box.pending && box.ok) {
                     tsr |= kOk[m];
                 }
             }
@@ -161,21 +163,21 @@ HAL_StatusTypeDef HAL_CAN_AddTxMessage(CAN_HandleTypeDef* hcan, const CAN_TxHead
     if (i < 0 || !g_bus.started[i]) {
         return HAL_ERROR;
     }
-    if (i == 0) {
-        fuzz::fail("a frame queued on CAN1, which nothing uses");
-    }
+    // A motor record may be bound to channel 0 too: its frames go to CAN1.
+    std::array<Mailbox, 3>& tx = g_bus.mailboxes[i];
+    g_bus.tx = &tx;
     // Stale frames may have gone out since.
     const uint8_t b = g_bus.in->byte();
     for (int m = 0; m < 3; m++) {
-        if (g_bus.tx[m].pending && ((b >> m) & 1U) != 0) {
-            g_bus.tx[m].pending = false;
-            g_bus.tx[m].ok = true;
+        if (tx[m].pending && ((b >> m) & 1U) != 0) {
+            tx[m].pending = false;
+            tx[m].ok = true;
         }
     }
     for (int m = 0; m < 3; m++) {
-        if (!g_bus.tx[m].pending) {
-            g_bus.tx[m] = Mailbox{true, false, *header, {}};
-            std::memcpy(g_bus.tx[m].data.data(), data, 8);
+        if (!tx[m].pending) {
+            tx[m] = Mailbox{true, false, *header, {}};
+            std::memcpy(tx[m].data.data(), data, 8);
             *mailbox = 1U << m;
             g_bus.last_mailbox = m;
             g_bus.last_left_ok = false;
@@ -188,11 +190,12 @@ HAL_StatusTypeDef HAL_CAN_AddTxMessage(CAN_HandleTypeDef* hcan, const CAN_TxHead
 
 uint32_t HAL_CAN_IsTxMessagePending(const CAN_HandleTypeDef* hcan, uint32_t mailbox) {
     g_bus.spend(1);
-    if (g_bus.index(hcan) != 1 || (mailbox != 1 && mailbox != 2 && mailbox != 4)) {
+    const int i = g_bus.index(hcan);
+    if (i < 0 || (mailbox != 1 && mailbox != 2 && mailbox != 4)) {
         fuzz::fail("pending query on an unknown handle or mailbox");
     }
     const int m = mailbox == 1 ? 0 : mailbox == 2 ? 1 : 2;
-    Mailbox& box = g_bus.tx[m];
+    Mailbox& box = g_bus.mailboxes[i][m];
     // Per poll: how much time passed and whether the frame left, sent or not.
     const uint8_t b = g_bus.in->byte();
     g_bus.spend(g_bus.in->empty() && b == 0 ? 1000 : (b & 0x1FU) * 200U);
@@ -201,7 +204,7 @@ uint32_t HAL_CAN_IsTxMessagePending(const CAN_HandleTypeDef* hcan, uint32_t mail
         box.ok = (b >> 5) == 7;
     }
     g_bus.last_poll_at_us = g_bus.now_us;
-    if (m == g_bus.last_mailbox && !box.pending) {
+    if (&g_bus.mailboxes[i] == g_bus.tx && m == g_bus.last_mailbox && !box.pending) {
         g_bus.last_left_ok = box.ok;
     }
     return box.pending ? 1U : 0U;
@@ -297,7 +300,7 @@ void check_exchange(const mf4010v2_t& before, const mf4010v2_t& after, int r,
            w + ": record fields changed");
     const bool queued = g_bus.last_mailbox >= 0;
     if (queued) {
-        const Mailbox& box = g_bus.tx[g_bus.last_mailbox];
+        const Mailbox& box = (*g_bus.tx)[g_bus.last_mailbox];
         expect(box.header.StdId == (before.id & 0x7FFU) && box.header.IDE == CAN_ID_STD &&
                    box.header.RTR == CAN_RTR_DATA && box.header.DLC == 8 &&
                    std::memcmp(box.data.data(), command, 8) == 0,
@@ -356,6 +359,7 @@ int pick_motor(fuzz::Input& in) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::Input in(data, size);
     g_bus = Bus{};
+    g_bus.tx = &g_bus.mailboxes[1];
     g_bus.in = &in;
     g_bus.tick0 = in.u32();  // the HAL tick anywhere, wraps included
     hal_can_init_all();
@@ -443,8 +447,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                     expect(r == -1 && g_bus.last_mailbox < 0, "port send of length > 8");
                 } else if (r == 0) {
                     expect(g_bus.last_mailbox >= 0 && g_bus.last_left_ok &&
-                               g_bus.tx[g_bus.last_mailbox].header.StdId == (msg.id & 0x7FFU) &&
-                               g_bus.tx[g_bus.last_mailbox].header.DLC == msg.length,
+                               (*g_bus.tx)[g_bus.last_mailbox].header.StdId == (msg.id & 0x7FFU) &&
+                               (*g_bus.tx)[g_bus.last_mailbox].header.DLC == msg.length,
                            "port send success");
                 }
                 break;
