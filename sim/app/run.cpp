@@ -317,6 +317,19 @@ void run_paced(Board& board, Picos end, std::chrono::steady_clock::time_point wa
 
 }  // namespace
 
+namespace {
+
+Picos picos(double seconds) {
+    return static_cast<Picos>(std::llround(seconds * 1e12));
+}
+
+FaultWindow fault_window(const WindowSettings& w) {
+    return {picos(w.from_s), w.until_s ? picos(*w.until_s) : kNever,
+            w.every_s ? picos(*w.every_s) : 0};
+}
+
+}  // namespace
+
 BoardConfig board_config(const Scenario& scenario) {
     BoardConfig config;
     config.queue_create_fails = scenario.faults.queue_create_fails;
@@ -328,10 +341,17 @@ BoardConfig board_config(const Scenario& scenario) {
     config.imu.temp = scenario.imu.temp;
     config.imu.hold_sda_low = static_cast<Picos>(std::llround(scenario.imu.hold_sda_low_ms * 1e9));
     config.imu.stretch_scl = static_cast<Picos>(std::llround(scenario.imu.stretch_scl_us * 1e6));
+    config.imu.hold_scl_low = static_cast<Picos>(std::llround(scenario.imu.hold_scl_low_ms * 1e9));
+    if (scenario.imu.window) {
+        config.imu.window = fault_window(*scenario.imu.window);
+    }
     config.motors.clear();
     for (const auto& [id, m] : scenario.motors) {
         config.motors.push_back(
             MotorConfig{id, m.present, m.answers, m.reply_delay_us, m.close_garbage});
+        if (m.window) {
+            config.motor_windows[id] = fault_window(*m.window);
+        }
     }
     PlantConfig plant;
     plant.roll = scenario.disturbance.roll;
@@ -344,6 +364,7 @@ BoardConfig board_config(const Scenario& scenario) {
     plant.seed = scenario.seed;
     plant.feeds_imu = !scenario.imu.raw_given;
     config.plant = plant;
+    config.tick_start = scenario.tick_start;
     return config;
 }
 

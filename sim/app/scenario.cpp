@@ -190,11 +190,50 @@ Scenario::Control parse_control(const json& doc) {
     return s;
 }
 
+// "from_s", "until_s", "every_s" of an object whose faults come and go.
+std::optional<WindowSettings> read_window(const json& object, const std::string& prefix) {
+    if (!object.contains("from_s") && !object.contains("until_s") && !object.contains("every_s")) {
+        return std::nullopt;
+    }
+    WindowSettings w;
+    if (object.contains("from_s")) {
+        w.from_s = read_span(object, "from_s", prefix + "from_s", kMaxDurationS);
+    }
+    if (object.contains("until_s")) {
+        w.until_s = read_span(object, "until_s", prefix + "until_s", kMaxDurationS);
+        if (*w.until_s <= w.from_s) {
+            throw ScenarioError("'" + prefix + "until_s' must be later than from_s");
+        }
+    }
+    if (object.contains("every_s")) {
+        w.every_s = read_span(object, "every_s", prefix + "every_s", kMaxDurationS);
+        if (!w.until_s || *w.every_s <= *w.until_s - w.from_s) {
+            throw ScenarioError("'" + prefix +
+                                "every_s' needs until_s and must be longer than the window");
+        }
+    }
+    return w;
+}
+
+json window_json(const WindowSettings& w) {
+    json j = {{"from_s", w.from_s}};
+    if (w.until_s) {
+        j["until_s"] = *w.until_s;
+    }
+    if (w.every_s) {
+        j["every_s"] = *w.every_s;
+    }
+    return j;
+}
+
 Scenario::Imu parse_imu(const json& imu) {
     if (!imu.is_object()) {
         throw ScenarioError(std::string("'imu' must be an object, not ") + type_name(imu));
     }
-    refuse_unknown(imu, {"present", "raw", "hold_sda_low_ms", "stretch_scl_us"}, "imu.");
+    refuse_unknown(imu,
+                   {"present", "raw", "hold_sda_low_ms", "stretch_scl_us", "hold_scl_low_ms",
+                    "from_s", "until_s", "every_s"},
+                   "imu.");
     Scenario::Imu s;
     if (imu.contains("present")) {
         s.present = read_bool(imu, "present", "imu.present");
@@ -221,6 +260,11 @@ Scenario::Imu parse_imu(const json& imu) {
         s.stretch_scl_us =
             read_span(imu, "stretch_scl_us", "imu.stretch_scl_us", kMaxDurationS * 1e6);
     }
+    if (imu.contains("hold_scl_low_ms")) {
+        s.hold_scl_low_ms =
+            read_span(imu, "hold_scl_low_ms", "imu.hold_scl_low_ms", kMaxDurationS * 1e3);
+    }
+    s.window = read_window(imu, "imu.");
     return s;
 }
 
@@ -249,7 +293,10 @@ void parse_motors(const json& motors, Scenario& s) {
         if (!entry.is_object()) {
             throw ScenarioError("'" + path + "' must be an object, not " + type_name(entry));
         }
-        refuse_unknown(entry, {"present", "answers", "reply_delay_us", "close_reply"}, path + ".");
+        refuse_unknown(
+            entry,
+            {"present", "answers", "reply_delay_us", "close_reply", "from_s", "until_s", "every_s"},
+            path + ".");
         MotorSettings m = s.motors.count(id) != 0 ? s.motors[id] : MotorSettings{};
         if (entry.contains("present")) {
             m.present = read_bool(entry, "present", path + ".present");
@@ -273,6 +320,9 @@ void parse_motors(const json& motors, Scenario& s) {
                     "'" + path + ".close_reply' must be \"echo\" or \"garbage\", not " + v.dump());
             }
             m.close_garbage = v == "garbage";
+        }
+        if (auto w = read_window(entry, path + ".")) {
+            m.window = w;
         }
         s.motors[id] = m;
     }
@@ -302,9 +352,10 @@ Scenario parse_scenario(const std::string& json_text) {
         throw ScenarioError(std::string("the scenario must be a JSON object, not ") +
                             type_name(doc));
     }
-    refuse_unknown(
-        doc, {"duration_s", "seed", "faults", "imu", "motors", "plant", "disturbance", "control"},
-        "");
+    refuse_unknown(doc,
+                   {"duration_s", "seed", "faults", "imu", "motors", "plant", "disturbance",
+                    "control", "ticks"},
+                   "");
 
     Scenario s;
     if (doc.contains("duration_s")) {
@@ -357,6 +408,21 @@ Scenario parse_scenario(const std::string& json_text) {
     if (doc.contains("control")) {
         s.control = parse_control(doc);
     }
+    if (doc.contains("ticks")) {
+        const json& ticks = doc["ticks"];
+        if (!ticks.is_object()) {
+            throw ScenarioError(std::string("'ticks' must be an object, not ") + type_name(ticks));
+        }
+        refuse_unknown(ticks, {"start"}, "ticks.");
+        if (ticks.contains("start")) {
+            const json& v = ticks["start"];
+            if (!v.is_number_unsigned() || v.get<uint64_t>() > UINT32_MAX) {
+                throw ScenarioError("'ticks.start' must be an integer from 0 to 4294967295, not " +
+                                    (v.is_number() ? v.dump() : std::string(type_name(v))));
+            }
+            s.tick_start = v.get<uint32_t>();
+        }
+    }
     return s;
 }
 
@@ -379,6 +445,9 @@ nlohmann::json to_json(const Scenario& s) {
                        {"answers", m.answers},
                        {"reply_delay_us", m.reply_delay_us},
                        {"close_reply", m.close_garbage ? "garbage" : "echo"}};
+        if (m.window) {
+            motors[key].update(window_json(*m.window));
+        }
     }
     json imu = {{"present", s.imu.present},
                 {"hold_sda_low_ms", s.imu.hold_sda_low_ms},
@@ -410,22 +479,35 @@ nlohmann::json to_json(const Scenario& s) {
     if (s.control.output_max) {
         control["output_max"] = *s.control.output_max;
     }
-    return {{"duration_s", s.duration_s},
-            {"seed", s.seed},
-            {"faults",
-             {{"queue_create_fails", s.faults.queue_create_fails},
-              {"no_crystal", s.faults.no_crystal}}},
-            {"imu", imu},
-            {"motors", motors},
-            {"plant",
-             {{"imu_rate_hz", s.plant.imu_rate_hz},
-              {"angle_noise_deg", s.plant.angle_noise_deg},
-              {"rate_noise_dps", s.plant.rate_noise_dps},
-              {"accel_noise_g", s.plant.accel_noise_g},
-              {"temperature_c", s.plant.temperature_c}}},
-            {"disturbance",
-             {{"roll", axis_json(s.disturbance.roll)}, {"pitch", axis_json(s.disturbance.pitch)}}},
-            {"control", control}};
+    json j = {
+        {"duration_s", s.duration_s},
+        {"seed", s.seed},
+        {"faults",
+         {{"queue_create_fails", s.faults.queue_create_fails},
+          {"no_crystal", s.faults.no_crystal}}},
+        {"imu", imu},
+        {"motors", motors},
+        {"plant",
+         {{"imu_rate_hz", s.plant.imu_rate_hz},
+          {"angle_noise_deg", s.plant.angle_noise_deg},
+          {"rate_noise_dps", s.plant.rate_noise_dps},
+          {"accel_noise_g", s.plant.accel_noise_g},
+          {"temperature_c", s.plant.temperature_c}}},
+        {"disturbance",
+         {{"roll", axis_json(s.disturbance.roll)}, {"pitch", axis_json(s.disturbance.pitch)}}},
+        {"control", control}};
+
+    // Keys of faults that come and go and of the tick start appear when set.
+    if (s.imu.hold_scl_low_ms != 0) {
+        j["imu"]["hold_scl_low_ms"] = s.imu.hold_scl_low_ms;
+    }
+    if (s.imu.window) {
+        j["imu"].update(window_json(*s.imu.window));
+    }
+    if (s.tick_start != 0) {
+        j["ticks"] = {{"start", s.tick_start}};
+    }
+    return j;
 }
 
 }  // namespace sim

@@ -13,12 +13,24 @@
 
 namespace sim {
 
+/// When a device's faults hold: from `from_s` until `until_s` (for ever when
+/// absent), again every `every_s` seconds when that is set.
+struct WindowSettings {
+    double from_s = 0.0;
+    std::optional<double> until_s;
+    std::optional<double> every_s;
+    bool operator==(const WindowSettings&) const = default;
+};
+
 /// One motor node on CAN2's bus.
 struct MotorSettings {
     bool present = true;            // on the bus: acknowledges frames
     bool answers = true;            // replies to commands
     uint32_t reply_delay_us = 200;  // end of the command to the reply's send request
     bool close_garbage = false;     // "close_reply": "garbage" instead of "echo"
+    /// The settings above hold inside the window only; outside it the motor is
+    /// present, answering, echoing, with the default delay.
+    std::optional<WindowSettings> window;
 };
 
 struct Scenario {
@@ -38,6 +50,10 @@ struct Scenario {
         bool raw_given = false;      // registers held fixed: the plant does not feed the IMU
         double hold_sda_low_ms = 0;  // SDA held low from power-on
         double stretch_scl_us = 0;   // SCL held low after each address acknowledge
+        double hold_scl_low_ms = 0;  // SCL held low from power-on
+        /// The faults above (absence, stretching, held lines) hold inside the
+        /// window only; held lines are held from each window's start.
+        std::optional<WindowSettings> window;
     } imu;
     /// The gimbal the IMU measures (used unless `imu.raw` holds the registers).
     struct Plant {
@@ -59,6 +75,9 @@ struct Scenario {
         std::optional<Gains> roll, pitch;
         std::optional<double> output_max;
     } control;
+    /// The HAL tick and the kernel tick at reset, as after long uptime: both
+    /// count on from here and wrap past 2^32 - 1.
+    uint32_t tick_start = 0;
 };
 
 /// A scenario that cannot be used; the message names the offending key.

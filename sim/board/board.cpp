@@ -34,20 +34,16 @@ Board::Board(const BoardConfig& config) : config_(config) {
     core_debug_.watch(dwt_);
     gpio('F').connect(14, i2c_scl_, cpu_);
     gpio('F').connect(12, i2c_sda_, cpu_);
-    imu_.set_present(config.imu.present);
     imu_.set_register(Imu::kRoll, config.imu.roll);
     imu_.set_register(Imu::kPitch, config.imu.pitch);
     imu_.set_register(Imu::kYaw, config.imu.yaw);
     imu_.set_register(Imu::kTemp, config.imu.temp);
-    imu_.set_stretch(config.imu.stretch_scl);
-    if (config.imu.hold_sda_low > 0) {
-        imu_.hold_sda_low(0, config.imu.hold_sda_low);
-    }
     if (config.plant) {
         plant_ = std::make_unique<Plant>(cpu_, imu_, motor(Plant::kRollMotor),
                                          motor(Plant::kPitchMotor), *config.plant);
         plant_->start(0);
     }
+    schedule_faults();
     usart1_.set_sink([this](uint8_t byte, Picos at) {
         console_bytes_++;
         if (console_kept_) {
@@ -57,6 +53,34 @@ Board::Board(const BoardConfig& config) : config_(config) {
             echo_(byte);
         }
     });
+}
+
+void Board::schedule_faults() {
+    const BoardConfig::Imu& imu = config_.imu;
+    faults_.add(imu.window, [this, imu](bool on, Picos at) {
+        imu_.set_present(on ? imu.present : true);
+        imu_.set_stretch(on ? imu.stretch_scl : 0);
+        if (on && imu.hold_sda_low > 0) {
+            imu_.hold_sda_low(at, at + imu.hold_sda_low);
+        }
+        if (on && imu.hold_scl_low > 0) {
+            imu_.hold_scl_low(at, at + imu.hold_scl_low);
+        }
+    });
+    for (const auto& [id, window] : config_.motor_windows) {
+        Mf4010Motor* m = motor(id);
+        if (m == nullptr) {
+            continue;
+        }
+        const MotorConfig faulty = m->config();
+        faults_.add(window, [m, faulty](bool on, Picos) {
+            const MotorConfig& c = on ? faulty : MotorConfig{faulty.id};
+            m->set_present(c.present);
+            m->set_answers(c.answers);
+            m->set_close_garbage(c.close_garbage);
+            m->set_reply_delay_us(c.reply_delay_us);
+        });
+    }
 }
 
 std::vector<std::unique_ptr<GpioPort>> Board::gpio_ports() {

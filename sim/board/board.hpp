@@ -6,12 +6,14 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "sim/board/fault_windows.hpp"
 #include "sim/core/bus.hpp"
 #include "sim/core/cpu.hpp"
 #include "sim/devices/imu.hpp"
@@ -40,11 +42,18 @@ struct BoardConfig {
         int16_t roll = 0, pitch = 0, yaw = 0, temp = 2500;
         Picos hold_sda_low = 0;  // SDA held low from power-on for this long
         Picos stretch_scl = 0;   // SCL held low this long after each address acknowledge
+        Picos hold_scl_low = 0;  // SCL held low from power-on for this long
+        /// The faults above hold inside the window only (held lines from its start).
+        FaultWindow window;
     } imu;
     /// Motors on CAN2's bus (CAN1's has nothing attached).
     std::vector<MotorConfig> motors = {MotorConfig{0x141}, MotorConfig{0x142}};
     /// The gimbal the IMU sits on; without it the IMU's registers hold `imu`'s values.
     std::optional<PlantConfig> plant;
+    /// A motor's settings that hold inside a window only (default ones outside).
+    std::map<uint32_t, FaultWindow> motor_windows;
+    /// The HAL tick and the kernel tick at reset.
+    uint32_t tick_start = 0;
 };
 
 struct ConsoleByte {
@@ -138,6 +147,7 @@ class Board {
         return ref;
     }
     std::vector<std::unique_ptr<GpioPort>> gpio_ports();
+    void schedule_faults();
     std::vector<std::unique_ptr<Mf4010Motor>> motor_nodes();
     RegisterBlock& find(const std::string& name);
 
@@ -182,6 +192,7 @@ class Board {
     // The gimbal: base motion, the motors' shafts, the IMU's readings (constructor).
     std::unique_ptr<Plant> plant_;
     // clang-format on
+    FaultWindows faults_{cpu_};
 };
 
 }  // namespace sim

@@ -41,6 +41,8 @@ class Mf4010Motor final : public CanNode {
     void set_present(bool present);
     void set_answers(bool answers) { config_.answers = answers; }
     void set_close_garbage(bool garbage) { config_.close_garbage = garbage; }
+    /// Replies already waiting keep their time.
+    void set_reply_delay_us(uint32_t us) { config_.reply_delay_us = us; }
     bool running() const { return running_; }
     /// Commanded speed in 0.01 degree per second (0 when closed or stopped).
     int32_t target_speed() const;

@@ -67,6 +67,9 @@ Kernel::Kernel()
       }) {
     // The heap's end marker takes one block header.
     heap_.capacity = configTOTAL_HEAP_SIZE - HeapModel::kBlockHeader;
+    // 64-bit inside, so wake times order across the 32-bit count's wrap as
+    // the kernel's overflow list orders them.
+    ticks_ = Board::get().config().tick_start;
     cpu_.set_scheduler(this);
 }
 

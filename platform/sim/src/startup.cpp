@@ -6,6 +6,7 @@
 #include "sim/board/board.hpp"
 #include "sim/platform.hpp"
 #include "stm32f4xx.h"
+#include "stm32f4xx_hal.h"
 
 // The firmware's main, renamed for the host (it has C++ linkage like any main).
 int gimbal_firmware_main(void) __attribute__((weak));
@@ -57,6 +58,8 @@ void install_vectors() {
 
 void firmware_reset() {
     install_vectors();
+    // A scenario may start the board as after long uptime, its ticks near a wrap.
+    uwTick = Board::get().config().tick_start;
     // Word 1 of the table: the core loads it into the PC at reset.
     Board::get().cpu().reset_vector()();
 }

@@ -1,0 +1,33 @@
+#include "sim/board/fault_windows.hpp"
+
+namespace sim {
+
+FaultWindows::Entry::Entry(FaultWindows& owner, const FaultWindow& w, Apply a)
+    : window(w),
+      apply(std::move(a)),
+      on([this, &owner](Picos at) {
+          start = at;
+          apply(true, at);
+          if (window.until != kNever) {
+              owner.cpu_.events().schedule(off, at + (window.until - window.from));
+          }
+      }),
+      off([this, &owner](Picos at) {
+          apply(false, at);
+          if (window.every != 0) {
+              owner.cpu_.events().schedule(on, start + window.every);
+          }
+      }) {}
+
+void FaultWindows::add(const FaultWindow& window, Apply apply) {
+    auto entry = std::make_unique<Entry>(*this, window, std::move(apply));
+    if (window.from == 0) {
+        entry->on.fire(0);
+    } else {
+        entry->apply(false, 0);
+        cpu_.events().schedule(entry->on, window.from);
+    }
+    entries_.push_back(std::move(entry));
+}
+
+}  // namespace sim
