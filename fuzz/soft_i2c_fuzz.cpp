@@ -139,6 +139,25 @@ uint32_t gimbal_sim_reg_read(const void* reg) {
     fuzz::fail("read of an unexpected register");
 }
 
+// The cycle counter's own reads and comparisons: every turn of a busy wait
+// polls here (no turns are skipped), so a bound is checked poll by poll.
+uint32_t gimbal_sim_cyccnt_read(const void* reg) {
+    return gimbal_sim_reg_read(reg);
+}
+
+bool gimbal_sim_cycles_compare(uint32_t, uint32_t elapsed, uint32_t limit, int op) {
+    switch (op) {
+        case GIMBAL_CYCLES_LT:
+            return elapsed < limit;
+        case GIMBAL_CYCLES_LE:
+            return elapsed <= limit;
+        case GIMBAL_CYCLES_GT:
+            return elapsed > limit;
+        default:
+            return elapsed >= limit;
+    }
+}
+
 void gimbal_sim_reg_write(void* reg, uint32_t value) {
     g_board.now += sim::cost::kRegisterAccess;
     const auto a = reinterpret_cast<uintptr_t>(reg);
