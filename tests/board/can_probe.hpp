@@ -14,33 +14,12 @@
 #include "sim/board/board.hpp"
 #include "sim/platform.hpp"
 #include "system_stm32f4xx.h"
+#include "sim/testing/scripted_can_node.hpp"
 
 namespace board_test {
 
 /// A node on a bus that acknowledges and sends the frames it is given.
-class ScriptedNode final : public sim::CanNode {
-  public:
-    explicit ScriptedNode(sim::CanBus& bus) : bus_(bus) { bus_.attach(this); }
-    ~ScriptedNode() override { bus_.detach(this); }
-    void send(const sim::CanFrame& frame) {
-        out_.push_back(frame);
-        bus_.request();
-    }
-    const sim::CanFrame* next_frame() override { return out_.empty() ? nullptr : &out_.front(); }
-    sim::Picos bit_time() const override { return sim::kPsPerUs; }
-    bool active() const override { return true; }
-    void sent(bool acked, sim::Picos) override {
-        if (acked) {
-            out_.pop_front();
-        }
-    }
-    void received(const sim::CanFrame& frame, sim::Picos) override { seen.push_back(frame); }
-    std::vector<sim::CanFrame> seen;
-
-  private:
-    sim::CanBus& bus_;
-    std::deque<sim::CanFrame> out_;
-};
+using ScriptedNode = sim::testing::ScriptedCanNode;
 
 inline json frame_json(const sim::CanFrame& f, sim::Picos at) {
     json data = json::array();

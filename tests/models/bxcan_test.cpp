@@ -7,6 +7,7 @@
 
 #include "model_probe.hpp"
 #include "sim/models/bxcan.hpp"
+#include "sim/testing/scripted_can_node.hpp"
 
 namespace {
 
@@ -18,31 +19,7 @@ constexpr uint32_t kInrq = 1, kTxrq = 1, kIde = 1U << 2, kRtr = 1U << 1, kFinit 
 // 16 MHz after reset: prescaler 2, 1 + 2 + 5 quanta = 1 Mbit/s.
 constexpr uint32_t kBtr1Mbit = (4U << 20) | (1U << 16) | 1U;
 
-class Node final : public sim::CanNode {
-  public:
-    explicit Node(sim::CanBus& bus, bool present = true) : bus_(bus), present_(present) {
-        bus_.attach(this);
-    }
-    ~Node() override { bus_.detach(this); }
-    void send(const sim::CanFrame& f) {
-        out_.push_back(f);
-        bus_.request();
-    }
-    const sim::CanFrame* next_frame() override { return out_.empty() ? nullptr : &out_.front(); }
-    sim::Picos bit_time() const override { return sim::kPsPerUs; }
-    bool active() const override { return present_; }
-    void sent(bool acked, sim::Picos) override {
-        if (acked) {
-            out_.pop_front();
-        }
-    }
-    void received(const sim::CanFrame&, sim::Picos) override {}
-
-  private:
-    sim::CanBus& bus_;
-    bool present_;
-    std::deque<sim::CanFrame> out_;
-};
+using Node = sim::testing::ScriptedCanNode;
 
 sim::CanFrame frame(uint32_t id, bool ide = false, bool rtr = false) {
     sim::CanFrame f;

@@ -5,6 +5,7 @@
 #include <deque>
 
 #include "model_probe.hpp"
+#include "sim/testing/scripted_can_node.hpp"
 
 namespace {
 
@@ -12,42 +13,22 @@ using model_test::board;
 using model_test::json;
 using model_test::on_board;
 
-// Sends commands and keeps what comes back.
-class Tester final : public sim::CanNode {
-  public:
-    explicit Tester(sim::CanBus& bus) : bus_(bus) { bus_.attach(this); }
-    ~Tester() override { bus_.detach(this); }
-    void send(uint32_t id, std::initializer_list<uint8_t> bytes) {
-        sim::CanFrame f;
-        f.id = id;
-        f.dlc = 8;
-        std::copy(bytes.begin(), bytes.end(), f.data);
-        out_.push_back(f);
-        bus_.request();
+// Sends commands and keeps what comes back, with the time since its own frame went out.
+struct Tester {
+    explicit Tester(sim::CanBus& bus) : node(bus) {
+        node.on_received = [this](const sim::CanFrame& f, sim::Picos at) {
+            json data = json::array();
+            for (int i = 0; i < 8; i++) {
+                data.push_back(f.data[i]);
+            }
+            replies.push_back(
+                {{"id", f.id}, {"data", data}, {"after_us", (at - node.sent_at) / sim::kPsPerUs}});
+        };
     }
-    const sim::CanFrame* next_frame() override { return out_.empty() ? nullptr : &out_.front(); }
-    sim::Picos bit_time() const override { return sim::kPsPerUs; }
-    bool active() const override { return true; }
-    void sent(bool acked, sim::Picos at) override {
-        if (acked) {
-            out_.pop_front();
-            sent_at = at;
-        }
-    }
-    void received(const sim::CanFrame& f, sim::Picos at) override {
-        json data = json::array();
-        for (int i = 0; i < 8; i++) {
-            data.push_back(f.data[i]);
-        }
-        replies.push_back(
-            {{"id", f.id}, {"data", data}, {"after_us", (at - sent_at) / sim::kPsPerUs}});
-    }
-    json replies = json::array();
-    sim::Picos sent_at = 0;
+    void send(uint32_t id, std::initializer_list<uint8_t> bytes) { node.send(id, bytes); }
 
-  private:
-    sim::CanBus& bus_;
-    std::deque<sim::CanFrame> out_;
+    sim::testing::ScriptedCanNode node;
+    json replies = json::array();
 };
 
 void wait_ms(double ms) {

@@ -11,38 +11,13 @@
 
 #include "sim/board/board.hpp"
 #include "sim/testing/fresh_process.hpp"
+#include "sim/testing/scripted_can_node.hpp"
 
 namespace {
 
 using nlohmann::json;
 
-// Sends motor commands on CAN2's bus.
-class Commander final : public sim::CanNode {
-  public:
-    explicit Commander(sim::CanBus& bus) : bus_(bus) { bus_.attach(this); }
-    ~Commander() override { bus_.detach(this); }
-    void send(uint32_t id, std::initializer_list<uint8_t> bytes) {
-        sim::CanFrame f;
-        f.id = id;
-        f.dlc = 8;
-        std::copy(bytes.begin(), bytes.end(), f.data);
-        out_.push_back(f);
-        bus_.request();
-    }
-    const sim::CanFrame* next_frame() override { return out_.empty() ? nullptr : &out_.front(); }
-    sim::Picos bit_time() const override { return sim::kPsPerUs; }
-    bool active() const override { return true; }
-    void sent(bool acked, sim::Picos) override {
-        if (acked) {
-            out_.pop_front();
-        }
-    }
-    void received(const sim::CanFrame&, sim::Picos) override {}
-
-  private:
-    sim::CanBus& bus_;
-    std::deque<sim::CanFrame> out_;
-};
+using Commander = sim::testing::ScriptedCanNode;
 
 // Runs `probe` on a fresh board with this plant, in a child process.
 json with_plant(const sim::PlantConfig& plant,
