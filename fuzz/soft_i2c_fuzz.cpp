@@ -146,16 +146,7 @@ uint32_t gimbal_sim_cyccnt_read(const void* reg) {
 }
 
 bool gimbal_sim_cycles_compare(uint32_t, uint32_t elapsed, uint32_t limit, int op) {
-    switch (op) {
-        case GIMBAL_CYCLES_LT:
-            return elapsed < limit;
-        case GIMBAL_CYCLES_LE:
-            return elapsed <= limit;
-        case GIMBAL_CYCLES_GT:
-            return elapsed > limit;
-        default:
-            return elapsed >= limit;
-    }
+    return gimbal_cycles_hold(elapsed, limit, op);
 }
 
 void gimbal_sim_reg_write(void* reg, uint32_t value) {

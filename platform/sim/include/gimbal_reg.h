@@ -39,6 +39,20 @@ bool gimbal_sim_cycles_compare(uint32_t start, uint32_t elapsed, uint32_t limit,
 
 enum gimbal_cycles_op { GIMBAL_CYCLES_LT, GIMBAL_CYCLES_LE, GIMBAL_CYCLES_GT, GIMBAL_CYCLES_GE };
 
+/// The comparison itself, as the firmware wrote it.
+inline bool gimbal_cycles_hold(uint32_t elapsed, uint32_t limit, int op) {
+    switch (op) {
+        case GIMBAL_CYCLES_LT:
+            return elapsed < limit;
+        case GIMBAL_CYCLES_LE:
+            return elapsed <= limit;
+        case GIMBAL_CYCLES_GT:
+            return elapsed > limit;
+        default:
+            return elapsed >= limit;
+    }
+}
+
 /// CYCCNT - start, as read once; compares as that number.
 struct gimbal_cycles_since_t {
     uint32_t start;

@@ -18,19 +18,6 @@ static_assert(sizeof(CoreDebug_Type) <= sim::CoreDebugBlock::kBytes);
 
 constexpr uint32_t kAircrKeyMask = 0xFFFF0000U;
 
-bool cycles_compare(uint32_t elapsed, uint32_t limit, int op) {
-    switch (op) {
-        case GIMBAL_CYCLES_LT:
-            return elapsed < limit;
-        case GIMBAL_CYCLES_LE:
-            return elapsed <= limit;
-        case GIMBAL_CYCLES_GT:
-            return elapsed > limit;
-        default:
-            return elapsed >= limit;
-    }
-}
-
 // How many more turns, each adding `step` to `elapsed` (no wrap of the
 // 32-bit difference), keep the comparison at `result`.
 uint64_t turns_keeping(uint32_t elapsed, uint32_t limit, int op, bool result, uint64_t step) {
@@ -77,7 +64,7 @@ uint32_t gimbal_sim_cyccnt_read(const void* reg) {
 // at once, so the loop leaves at the very cycle it would have.
 __attribute__((noinline)) bool gimbal_sim_cycles_compare(uint32_t start, uint32_t elapsed,
                                                          uint32_t limit, int op) {
-    const bool result = cycles_compare(elapsed, limit, op);
+    const bool result = gimbal_cycles_hold(elapsed, limit, op);
     sim::Cpu& c = cpu();
     const uintptr_t site = reinterpret_cast<uintptr_t>(__builtin_return_address(0));
     const uint64_t period = c.busy_wait_period({site, start, limit, op, result});
