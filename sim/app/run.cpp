@@ -61,6 +61,13 @@ void read_board(Board& board, RunResult& r) {
     }
     r.can1_bit_rate_hz = can_bit_rate_hz(can_btr(board, "CAN1"), r.clocks.pclk1_hz);
     r.can2_bit_rate_hz = can_bit_rate_hz(can_btr(board, "CAN2"), r.clocks.pclk1_hz);
+    for (const BoardRules::Record& rule : board.cpu().rules().records()) {
+        r.board_rules.push_back({{"rule", rule.rule},
+                                 {"count", rule.count},
+                                 {"first_s", to_seconds(rule.first)},
+                                 {"worst", rule.worst},
+                                 {"unit", rule.unit}});
+    }
 }
 
 std::ofstream open_stream(const std::filesystem::path& path) {
@@ -465,6 +472,7 @@ nlohmann::json summary_json(const Scenario& scenario, const RunResult& r) {
           {"pclk2_hz", r.clocks.pclk2_hz}}},
         {"leds", r.leds},
         {"can_bit_rate_hz", {{"can1", r.can1_bit_rate_hz}, {"can2", r.can2_bit_rate_hz}}},
+        {"board_rules", r.board_rules},
         {"metrics", r.metrics},
         {"scenario", to_json(scenario)},
     };

@@ -33,9 +33,10 @@ struct RunResult {
     struct Clocks {
         uint32_t sysclk_hz = 0, hclk_hz = 0, pclk1_hz = 0, pclk2_hz = 0;
     } clocks;
-    std::array<int, 3> leds{};                            // pin levels of LED 0, 1, 2
-    uint32_t can1_bit_rate_hz = 0, can2_bit_rate_hz = 0;  // 0: bit timing never set
-    nlohmann::json metrics;                               // summary.json's "metrics"
+    std::array<int, 3> leds{};                             // pin levels of LED 0, 1, 2
+    uint32_t can1_bit_rate_hz = 0, can2_bit_rate_hz = 0;   // 0: bit timing never set
+    nlohmann::json metrics;                                // summary.json's "metrics"
+    nlohmann::json board_rules = nlohmann::json::array();  // breaches recorded, not halted on
 };
 
 /// Which of the files that grow with the run are written, and for which

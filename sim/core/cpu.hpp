@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 
+#include "sim/core/board_rules.hpp"
 #include "sim/core/events.hpp"
 #include "sim/core/fiber.hpp"
 #include "sim/core/time.hpp"
@@ -107,6 +108,12 @@ class Cpu {
     void wait_for_interrupt(const char* where);
     /// The board stops for good (nothing the firmware can do changes that).
     void halt(const char* where);
+    /// A chip rule is broken in a way that corrupts execution on the chip:
+    /// halts with "board rule: <what>" (what names the values and the limit).
+    void break_rule(const std::string& what) { halt(("board rule: " + what).c_str()); }
+    /// Breaches the chip tolerates or that only degrade it.
+    BoardRules& rules() { return rules_; }
+    const BoardRules& rules() const { return rules_; }
 
     // ---- NVIC and PRIMASK ----
     void set_vector(int irqn, Handler handler) { vectors_[index(irqn)] = handler; }
@@ -225,6 +232,7 @@ class Cpu {
     Fiber* last_run_ = nullptr;
     Picos run_end_ = 0;
     std::optional<HaltInfo> halted_;
+    BoardRules rules_;
     std::atomic<Picos> progress_{0};
 
     // Busy-wait tracking: the last comparison, its cycle, and whether only
