@@ -123,13 +123,29 @@ string(REGEX REPLACE "gcc$" "" GIMBAL_TOOL_PREFIX "${CMAKE_C_COMPILER}")
 # the no-fused-multiply-add check must find them there, or it checks nothing.
 set(fma_probe ${CMAKE_BINARY_DIR}/fma-probe/pid-contracted.o)
 separate_arguments(cpu_flags UNIX_COMMAND "${GIMBAL_CPU_FLAGS}")
+separate_arguments(libc_flags UNIX_COMMAND "${GIMBAL_LIBC_FLAGS}")
 add_custom_command(OUTPUT ${fma_probe}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/fma-probe
-    COMMAND ${CMAKE_CXX_COMPILER} ${cpu_flags} -std=c++20 -Os -ffp-contract=fast
+    COMMAND ${CMAKE_CXX_COMPILER} ${cpu_flags} ${libc_flags} -std=c++20 -Os -ffp-contract=fast
             -c ${CMAKE_SOURCE_DIR}/modules/control/pid/pid.cpp -o ${fma_probe}
     DEPENDS ${CMAKE_SOURCE_DIR}/modules/control/pid/pid.cpp
     COMMENT "Control law with contraction, for the fused multiply-add check"
     VERBATIM)
+
+# The runtime library's per-thread record as this build compiles it (C and
+# C++), and as the full headers lay it out: the newlib check compares the
+# former with the linked library's and must see the latter differ.
+add_library(gimbal_newlib_probe OBJECT
+    ${CMAKE_SOURCE_DIR}/tools/target/newlib-probe.c ${CMAKE_SOURCE_DIR}/tools/target/newlib-probe.cpp)
+set(newlib_full_probe ${CMAKE_BINARY_DIR}/newlib-probe/full-headers.o)
+add_custom_command(OUTPUT ${newlib_full_probe}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/newlib-probe
+    COMMAND ${CMAKE_C_COMPILER} ${cpu_flags} -c ${CMAKE_SOURCE_DIR}/tools/target/newlib-probe.c
+            -o ${newlib_full_probe}
+    DEPENDS ${CMAKE_SOURCE_DIR}/tools/target/newlib-probe.c
+    COMMENT "Runtime-library record with the full newlib headers, for the newlib check"
+    VERBATIM)
+set(GIMBAL_KERNEL_MODEL ${CMAKE_SOURCE_DIR}/platform/sim/src/kernel.hpp)
 
 # Without the HAL and kernel: the vectors on an emulated Cortex-M4 (QEMU),
 # whose runtime-library stack figures the stack report uses.
@@ -137,6 +153,9 @@ set(stack_measured "")
 if(NOT GIMBAL_FULL_IMAGE)
     add_subdirectory(tests/target)
     set(stack_measured --measured ${CMAKE_BINARY_DIR}/target-test.log)
+    set(newlib_test_image $<TARGET_FILE:gimbal_target_test>)
+else()
+    set(newlib_test_image "")
 endif()
 if(GIMBAL_FULL_IMAGE)
     set(target_checks_all "")
@@ -150,15 +169,19 @@ add_custom_target(target-checks ${target_checks_all}
             startup=$<TARGET_OBJECTS:gimbal_startup>
     COMMAND ${Python3_EXECUTABLE} ${GIMBAL_CHECKS} nofma ${GIMBAL_TOOL_PREFIX}objdump
             ${fma_probe} ${firmware_archives}
+    COMMAND ${Python3_EXECUTABLE} ${GIMBAL_CHECKS} newlib ${GIMBAL_TOOL_PREFIX}nm
+            ${newlib_full_probe} ${GIMBAL_KERNEL_MODEL} $<TARGET_OBJECTS:gimbal_newlib_probe>
+            $<TARGET_FILE:gimbal_image_check> ${newlib_test_image}
     COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tools/target/stack-report.py
             ${stack_measured} ${CMAKE_BINARY_DIR}
     COMMAND ${CMAKE_COMMAND} -E echo "== image check (firmware over stand-ins: gimbal_image_check.elf)"
     COMMAND ${Python3_EXECUTABLE} ${GIMBAL_CHECKS} image ${GIMBAL_TOOL_PREFIX}
             $<TARGET_FILE:gimbal_image_check>
     COMMAND ${CMAKE_SIZE} $<TARGET_FILE:gimbal_image_check>
-    DEPENDS ${firmware_relocatable} gimbal_image_check ${fma_probe}
-    COMMENT "Chip checks: platform API, footprint, no fused multiply-add, stack report, image"
-    VERBATIM)
+    DEPENDS ${firmware_relocatable} gimbal_image_check ${fma_probe} ${newlib_full_probe}
+            gimbal_newlib_probe $<TARGET_OBJECTS:gimbal_newlib_probe> ${GIMBAL_KERNEL_MODEL}
+    COMMENT "Chip checks: platform API, footprint, no fused multiply-add, newlib, stack report, image"
+    VERBATIM COMMAND_EXPAND_LISTS)
 
 # The flashable image, from the chip maker's HAL and the kernel given by path.
 # Their sources are theirs: compiled without our warning flags.
@@ -188,11 +211,16 @@ if(GIMBAL_FULL_IMAGE)
     set_target_properties(gimbal PROPERTIES
         SUFFIX .elf
         LINK_DEPENDS "${GIMBAL_LINKER_SCRIPT};${firmware_archives}")
+    add_custom_target(newlib-probes DEPENDS ${newlib_full_probe})
+    add_dependencies(gimbal newlib-probes gimbal_newlib_probe)
     add_custom_command(TARGET gimbal POST_BUILD
+        COMMAND ${Python3_EXECUTABLE} ${GIMBAL_CHECKS} newlib ${GIMBAL_TOOL_PREFIX}nm
+                ${newlib_full_probe} ${GIMBAL_KERNEL_MODEL} $<TARGET_OBJECTS:gimbal_newlib_probe>
+                $<TARGET_FILE:gimbal>
         COMMAND ${CMAKE_OBJCOPY} -O binary $<TARGET_FILE:gimbal> ${CMAKE_BINARY_DIR}/gimbal.bin
         COMMAND ${CMAKE_OBJCOPY} -O ihex $<TARGET_FILE:gimbal> ${CMAKE_BINARY_DIR}/gimbal.hex
         COMMAND ${CMAKE_SIZE} $<TARGET_FILE:gimbal>
-        VERBATIM)
+        VERBATIM COMMAND_EXPAND_LISTS)
 endif()
 
 if(NOT GIMBAL_FULL_IMAGE)

@@ -262,10 +262,21 @@ typedef struct {
     gimbal_reg32_t CSR;
 } PWR_TypeDef;
 
+// One DMA stream (RM0090, DMA registers: SxCR to SxFCR).
+typedef struct {
+    gimbal_reg32_t CR;    // 0x00 configuration
+    gimbal_reg32_t NDTR;  // 0x04 number of data items
+    gimbal_reg32_t PAR;   // 0x08 peripheral address
+    gimbal_reg32_t M0AR;  // 0x0C memory 0 address
+    gimbal_reg32_t M1AR;  // 0x10 memory 1 address
+    gimbal_reg32_t FCR;   // 0x14 FIFO control
+} DMA_Stream_TypeDef;
+
 static_assert(sizeof(GPIO_TypeDef) == 0x28);
 static_assert(sizeof(RCC_TypeDef) == 0x88);
 static_assert(sizeof(TIM_TypeDef) == 0x54);
 static_assert(sizeof(CAN_TypeDef) == 0x320);
+static_assert(sizeof(DMA_Stream_TypeDef) == 0x18);
 
 // Memory map
 #define FLASH_BASE 0x08000000UL

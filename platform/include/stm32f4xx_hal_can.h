@@ -1,5 +1,11 @@
 // HAL CAN driver (bxCAN).
-#pragma once
+#ifndef STM32F4XX_HAL_CAN_H
+#define STM32F4XX_HAL_CAN_H
+
+#ifndef HAL_CAN_MODULE_ENABLED
+#error \
+    "stm32f4xx_hal_can.h comes through stm32f4xx_hal.h, with HAL_CAN_MODULE_ENABLED in stm32f4xx_hal_conf.h"
+#endif
 
 #include "stm32f4xx_hal_def.h"
 
@@ -149,3 +155,5 @@ uint32_t HAL_CAN_GetRxFifoFillLevel(const CAN_HandleTypeDef* hcan, uint32_t RxFi
 HAL_CAN_StateTypeDef HAL_CAN_GetState(const CAN_HandleTypeDef* hcan);
 uint32_t HAL_CAN_GetError(const CAN_HandleTypeDef* hcan);
 }
+
+#endif  // STM32F4XX_HAL_CAN_H

@@ -1,5 +1,11 @@
 // HAL Cortex driver: NVIC priorities and enables.
-#pragma once
+#ifndef STM32F4XX_HAL_CORTEX_H
+#define STM32F4XX_HAL_CORTEX_H
+
+#ifndef HAL_CORTEX_MODULE_ENABLED
+#error \
+    "stm32f4xx_hal_cortex.h comes through stm32f4xx_hal.h, with HAL_CORTEX_MODULE_ENABLED in stm32f4xx_hal_conf.h"
+#endif
 
 #include "stm32f4xx_hal_def.h"
 
@@ -17,3 +23,5 @@ void HAL_NVIC_DisableIRQ(IRQn_Type IRQn);
 void HAL_NVIC_SystemReset(void);
 uint32_t HAL_SYSTICK_Config(uint32_t TicksNumb);
 }
+
+#endif  // STM32F4XX_HAL_CORTEX_H

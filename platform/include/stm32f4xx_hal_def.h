@@ -22,3 +22,8 @@ typedef enum { HAL_UNLOCKED = 0x00U, HAL_LOCKED = 0x01U } HAL_LockTypeDef;
 #define HAL_IS_BIT_CLR(REG, BIT) (((REG) & (BIT)) == 0U)
 
 #define __HAL_RESET_HANDLE_STATE(__HANDLE__) ((__HANDLE__)->State = 0U)
+#define __HAL_LINKDMA(__HANDLE__, __PPP_DMA_FIELD__, __DMA_HANDLE__) \
+    do {                                                             \
+        (__HANDLE__)->__PPP_DMA_FIELD__ = &(__DMA_HANDLE__);         \
+        (__DMA_HANDLE__).Parent = (__HANDLE__);                      \
+    } while (0U)

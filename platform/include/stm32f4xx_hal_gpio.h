@@ -1,5 +1,11 @@
 // HAL GPIO driver.
-#pragma once
+#ifndef STM32F4XX_HAL_GPIO_H
+#define STM32F4XX_HAL_GPIO_H
+
+#ifndef HAL_GPIO_MODULE_ENABLED
+#error \
+    "stm32f4xx_hal_gpio.h comes through stm32f4xx_hal.h, with HAL_GPIO_MODULE_ENABLED in stm32f4xx_hal_conf.h"
+#endif
 
 #include "stm32f4xx_hal_def.h"
 
@@ -60,3 +66,5 @@ GPIO_PinState HAL_GPIO_ReadPin(GPIO_TypeDef* GPIOx, uint16_t GPIO_Pin);
 void HAL_GPIO_WritePin(GPIO_TypeDef* GPIOx, uint16_t GPIO_Pin, GPIO_PinState PinState);
 void HAL_GPIO_TogglePin(GPIO_TypeDef* GPIOx, uint16_t GPIO_Pin);
 }
+
+#endif  // STM32F4XX_HAL_GPIO_H

@@ -1,5 +1,11 @@
 // HAL I2C driver (master, blocking).
-#pragma once
+#ifndef STM32F4XX_HAL_I2C_H
+#define STM32F4XX_HAL_I2C_H
+
+#ifndef HAL_I2C_MODULE_ENABLED
+#error \
+    "stm32f4xx_hal_i2c.h comes through stm32f4xx_hal.h, with HAL_I2C_MODULE_ENABLED in stm32f4xx_hal_conf.h"
+#endif
 
 #include "stm32f4xx_hal_def.h"
 
@@ -38,8 +44,8 @@ typedef struct __I2C_HandleTypeDef {
     __IO uint16_t XferCount;
     __IO uint32_t XferOptions;
     __IO uint32_t PreviousState;
-    void* hdmatx;
-    void* hdmarx;
+    DMA_HandleTypeDef* hdmatx;
+    DMA_HandleTypeDef* hdmarx;
     HAL_LockTypeDef Lock;
     __IO HAL_I2C_StateTypeDef State;
     __IO HAL_I2C_ModeTypeDef Mode;
@@ -90,3 +96,5 @@ void HAL_I2C_EV_IRQHandler(I2C_HandleTypeDef* hi2c);
 void HAL_I2C_ER_IRQHandler(I2C_HandleTypeDef* hi2c);
 HAL_I2C_StateTypeDef HAL_I2C_GetState(I2C_HandleTypeDef* hi2c);
 }
+
+#endif  // STM32F4XX_HAL_I2C_H

@@ -1,5 +1,11 @@
 // HAL RCC driver: oscillators, PLL, bus clocks and peripheral clock gates.
-#pragma once
+#ifndef STM32F4XX_HAL_RCC_H
+#define STM32F4XX_HAL_RCC_H
+
+#ifndef HAL_RCC_MODULE_ENABLED
+#error \
+    "stm32f4xx_hal_rcc.h comes through stm32f4xx_hal.h, with HAL_RCC_MODULE_ENABLED in stm32f4xx_hal_conf.h"
+#endif
 
 #include "stm32f4xx_hal_def.h"
 
@@ -78,15 +84,6 @@ typedef struct {
 #define RCC_HCLK_DIV8 0x00001800U
 #define RCC_HCLK_DIV16 0x00001C00U
 
-#define FLASH_LATENCY_0 0x00000000U
-#define FLASH_LATENCY_1 0x00000001U
-#define FLASH_LATENCY_2 0x00000002U
-#define FLASH_LATENCY_3 0x00000003U
-#define FLASH_LATENCY_4 0x00000004U
-#define FLASH_LATENCY_5 0x00000005U
-#define FLASH_LATENCY_6 0x00000006U
-#define FLASH_LATENCY_7 0x00000007U
-
 extern "C" {
 /// Starts the requested oscillators and the PLL; HAL_TIMEOUT when one does not
 /// become ready in time (such as a missing crystal).
@@ -137,13 +134,4 @@ void HAL_RCC_GetClockConfig(RCC_ClkInitTypeDef* RCC_ClkInitStruct, uint32_t* pFL
 #define __HAL_RCC_USART1_CLK_DISABLE() GIMBAL_RCC_GATE_DISABLE(APB2ENR, RCC_APB2ENR_USART1EN)
 #define __HAL_RCC_USART6_CLK_DISABLE() GIMBAL_RCC_GATE_DISABLE(APB2ENR, RCC_APB2ENR_USART6EN)
 
-// Power controller: regulator voltage scaling.
-#define PWR_REGULATOR_VOLTAGE_SCALE1 PWR_CR_VOS
-#define PWR_REGULATOR_VOLTAGE_SCALE2 0x00000000U
-#define __HAL_PWR_VOLTAGESCALING_CONFIG(__REGULATOR__)    \
-    do {                                                  \
-        __IO uint32_t tmpreg = 0x00U;                     \
-        MODIFY_REG(PWR->CR, PWR_CR_VOS, (__REGULATOR__)); \
-        tmpreg = READ_BIT(PWR->CR, PWR_CR_VOS);           \
-        UNUSED(tmpreg);                                   \
-    } while (0U)
+#endif  // STM32F4XX_HAL_RCC_H

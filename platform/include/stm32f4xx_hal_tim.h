@@ -1,5 +1,11 @@
 // HAL TIM driver: the time-base subset.
-#pragma once
+#ifndef STM32F4XX_HAL_TIM_H
+#define STM32F4XX_HAL_TIM_H
+
+#ifndef HAL_TIM_MODULE_ENABLED
+#error \
+    "stm32f4xx_hal_tim.h comes through stm32f4xx_hal.h, with HAL_TIM_MODULE_ENABLED in stm32f4xx_hal_conf.h"
+#endif
 
 #include "stm32f4xx_hal_def.h"
 
@@ -28,7 +34,7 @@ typedef struct __TIM_HandleTypeDef {
     TIM_TypeDef* Instance;
     TIM_Base_InitTypeDef Init;
     HAL_TIM_ActiveChannel Channel;
-    void* hdma[7];
+    DMA_HandleTypeDef* hdma[7];
     HAL_LockTypeDef Lock;
     __IO HAL_TIM_StateTypeDef State;
 } TIM_HandleTypeDef;
@@ -51,3 +57,5 @@ HAL_StatusTypeDef HAL_TIM_Base_Stop_IT(TIM_HandleTypeDef* htim);
 void HAL_TIM_IRQHandler(TIM_HandleTypeDef* htim);
 void HAL_TIM_PeriodElapsedCallback(TIM_HandleTypeDef* htim);
 }
+
+#endif  // STM32F4XX_HAL_TIM_H

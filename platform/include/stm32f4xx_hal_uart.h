@@ -1,5 +1,11 @@
 // HAL UART driver.
-#pragma once
+#ifndef STM32F4XX_HAL_UART_H
+#define STM32F4XX_HAL_UART_H
+
+#ifndef HAL_UART_MODULE_ENABLED
+#error \
+    "stm32f4xx_hal_uart.h comes through stm32f4xx_hal.h, with HAL_UART_MODULE_ENABLED in stm32f4xx_hal_conf.h"
+#endif
 
 #include "stm32f4xx_hal_def.h"
 
@@ -36,8 +42,8 @@ typedef struct __UART_HandleTypeDef {
     uint16_t RxXferSize;
     __IO uint16_t RxXferCount;
     __IO HAL_UART_RxTypeTypeDef ReceptionType;
-    void* hdmatx;
-    void* hdmarx;
+    DMA_HandleTypeDef* hdmatx;
+    DMA_HandleTypeDef* hdmarx;
     HAL_LockTypeDef Lock;
     __IO HAL_UART_StateTypeDef gState;
     __IO HAL_UART_StateTypeDef RxState;
@@ -91,3 +97,5 @@ HAL_StatusTypeDef HAL_UART_Abort(UART_HandleTypeDef* huart);
 void HAL_UART_IRQHandler(UART_HandleTypeDef* huart);
 HAL_UART_StateTypeDef HAL_UART_GetState(UART_HandleTypeDef* huart);
 }
+
+#endif  // STM32F4XX_HAL_UART_H

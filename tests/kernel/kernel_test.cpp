@@ -377,15 +377,16 @@ TEST(KernelHeap, AccountsEveryObjectAndRefusesWhatNoLongerFits) {
             note("no-function", osThreadNew(nullptr, nullptr, nullptr) != nullptr);
         },
         5);
-    // 1024-byte stack + control block, each with an 8-byte header: 2200 bytes
-    // a thread; the heap offers 32768 less its end marker.
-    EXPECT_EQ(first(r, "threads")["value"], 14);
-    EXPECT_EQ(first(r, "heap-after-threads")["value"], 14 * 2200);
+    // 1024-byte stack + 188-byte control block (docs/design.md, "Kernel
+    // heap"), each with an 8-byte header: 1232 bytes a thread; the heap offers
+    // 32768 less its end marker, 26 threads and 728 bytes.
+    EXPECT_EQ(first(r, "threads")["value"], 26);
+    EXPECT_EQ(first(r, "heap-after-threads")["value"], 26 * 1232);
     EXPECT_EQ(first(r, "queue")["value"], true);
     EXPECT_EQ(first(r, "big-queue")["value"], false);
     EXPECT_EQ(first(r, "bad-priority")["value"], false);
     EXPECT_EQ(first(r, "no-function")["value"], false);
-    EXPECT_EQ(r["heap"], 14 * 2200 + 232);
+    EXPECT_EQ(r["heap"], 26 * 1232 + 232);
 }
 
 TEST(KernelHeap, AScenarioCanMakeQueueCreationFail) {
@@ -399,7 +400,7 @@ TEST(KernelHeap, AScenarioCanMakeQueueCreationFail) {
         5, config);
     EXPECT_EQ(first(r, "queue")["value"], true);
     EXPECT_EQ(first(r, "thread")["value"], true);
-    EXPECT_EQ(r["heap"], 2200);
+    EXPECT_EQ(r["heap"], 1232);
 }
 
 }  // namespace

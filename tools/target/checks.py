@@ -12,6 +12,12 @@
   checks.py nofma OBJDUMP PROBE.o OBJECT_OR_ARCHIVE ...
                                       no fused multiply-add in the firmware;
                                       PROBE.o (contracted on purpose) must have one
+  checks.py newlib NM FULL.o MODEL.hpp PROBE.o ... IMAGE.elf ...
+                                      struct _reent as each PROBE.o was compiled
+                                      == as the libc linked into each IMAGE.elf
+                                      was built (its impure_data) == the virtual
+                                      board's kReentBytes in MODEL.hpp; FULL.o
+                                      (full headers on purpose) must differ
 """
 
 import difflib
@@ -177,6 +183,57 @@ def cmd_nofma(objdump, probe, objects):
     return 0
 
 
+def symbol_sizes(nm, path):
+    """name -> size of every sized symbol in path (nm -S)."""
+    out = {}
+    for line in run(nm, "-S", path).splitlines():
+        f = line.split()
+        if len(f) == 4:
+            out[f[3]] = int(f[1], 16)
+    return out
+
+
+def reent_size(nm, path):
+    """Bytes of struct _reent in path: a probe's gimbal_reent_* record, or
+    the linked runtime library's own (impure_data); None without either."""
+    sizes = symbol_sizes(nm, path)
+    for name in ("gimbal_reent_c", "gimbal_reent_cxx", "impure_data"):
+        if name in sizes:
+            return name, sizes[name]
+    return None, None
+
+
+def cmd_newlib(nm, full_probe, model, paths):
+    errors = []
+    m = re.search(r"kReentBytes\s*=\s*(\d+)", open(model).read())
+    model_size = int(m.group(1)) if m else None
+    _, full = reent_size(nm, full_probe)
+    found = [(path,) + reent_size(nm, path) for path in paths]
+    for path, name, size in found:
+        if size is None:
+            errors.append(f"{path}: neither a probe record nor the runtime library's impure_data")
+    sizes = {size for _, _, size in found if size is not None}
+    if len(sizes) > 1:
+        errors.append("struct _reent differs between compiled and linked: "
+                      + ", ".join(f"{p.rsplit('/', 1)[-1]} ({n}) {s}" for p, n, s in found))
+    size = sizes.pop() if len(sizes) == 1 else None
+    if size is not None and model_size != size:
+        errors.append(f"{model}: kReentBytes {model_size}, the chip build's struct _reent {size}")
+    if full is None or full == size:
+        errors.append(f"{full_probe}, compiled with the full headers, has struct _reent {full}: "
+                      "the check would not see a mismatch")
+    for e in errors:
+        print("newlib check FAILED: " + e)
+    if errors:
+        print("(compile and link with the same --specs; a build directory configured before "
+              "the toolchain file changed keeps its old flags: cmake --fresh)")
+        return 1
+    linked = sum(1 for _, name, _ in found if name == "impure_data")
+    print(f"newlib: struct _reent {size} bytes as compiled ({len(found) - linked} probes), as linked "
+          f"({linked} images) and in the board's kernel model; {full} with the full headers")
+    return 0
+
+
 def main(argv):
     if len(argv) >= 4 and argv[0] == "api":
         return cmd_api(*argv[1:4])
@@ -186,6 +243,8 @@ def main(argv):
         return cmd_footprint(argv[1], argv[2:])
     if len(argv) >= 3 and argv[0] == "nofma":
         return cmd_nofma(argv[1], argv[2], argv[3:])
+    if len(argv) >= 6 and argv[0] == "newlib":
+        return cmd_newlib(argv[1], argv[2], argv[3], argv[4:])
     if len(argv) == 3 and argv[0] == "image":
         return cmd_image(*argv[1:])
     sys.exit(__doc__)
