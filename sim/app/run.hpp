@@ -36,6 +36,7 @@ struct RunResult {
     std::array<int, 3> leds{};                            // pin levels of LED 0, 1, 2
     uint32_t can1_bit_rate_hz = 0, can2_bit_rate_hz = 0;  // 0: bit timing never set
     nlohmann::json metrics;                               // summary.json's "metrics"
+    nlohmann::json i2c_timing;                            // summary.json's "i2c_timing"
 };
 
 /// Which of the files that grow with the run are written, and for which

@@ -49,8 +49,8 @@ struct BoardConfig {
     /// The bit-banged bus's lines (PF14 SCL, PF12 SDA). The board's pull-ups
     /// and the bus capacitance are not known: both defaults are chosen values.
     struct I2cBus {
-        double pull_up_ohms = 4700;     // per line, fitted on the board (0: none)
-        double capacitance_pf = 50;     // per line: traces, pins and the IMU (0: ideal edges)
+        double pull_up_ohms = 4700;  // per line, fitted on the board (0: none)
+        double capacitance_pf = 50;  // per line: traces, pins and the IMU (0: ideal edges)
     } i2c;
     /// Motors on CAN2's bus (CAN1's has nothing attached).
     std::vector<MotorConfig> motors = {MotorConfig{0x141}, MotorConfig{0x142}};
