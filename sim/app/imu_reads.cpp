@@ -16,49 +16,38 @@ uint64_t ImuReadCounter::failed() const {
 }
 
 void ImuReadCounter::on_sda(int level) {
-    if (scl_.level() == 0) {
-        return;  // data changing: not a condition
+    switch (bus_.sda(level, scl_.level())) {
+        case I2cDecoder::Event::Start:
+        case I2cDecoder::Event::RepeatedStart:
+            reading_ = false;
+            break;
+        case I2cDecoder::Event::Stop:
+            if (reading_ && data_bytes_ > 0 && open_) {  // STOP after data
+                succeeded_++;
+                open_ = false;
+            }
+            reading_ = false;
+            break;
+        default:
+            break;
     }
-    if (level == 0) {  // (repeated) START
-        in_transfer_ = true;
-        bits_ = 0;
-        shift_ = 0;
-        byte_index_ = 0;
-        reading_ = false;
-        return;
-    }
-    if (in_transfer_ && reading_ && data_bytes_ > 0 && open_) {  // STOP after data
-        succeeded_++;
-        open_ = false;
-    }
-    in_transfer_ = false;
-    reading_ = false;
 }
 
 void ImuReadCounter::on_scl_rise() {
-    if (!in_transfer_) {
+    if (bus_.scl(1, sda_.level()) != I2cDecoder::Event::Byte) {
         return;
     }
-    const int sda = sda_.level();
-    if (++bits_ <= 8) {
-        shift_ = static_cast<uint8_t>((shift_ << 1) | sda);
-        return;
-    }
-    const bool acked = sda == 0;
-    if (byte_index_ == 0) {
-        if (shift_ == kWriteAddress) {
+    if (bus_.bytes() == 1) {
+        if (bus_.value() == kWriteAddress) {
             attempts_++;
             open_ = true;
-        } else if (shift_ == (kWriteAddress | 1) && acked) {
+        } else if (bus_.value() == (kWriteAddress | 1) && bus_.ack()) {
             reading_ = true;
             data_bytes_ = 0;
         }
     } else if (reading_) {
         data_bytes_++;
     }
-    byte_index_++;
-    bits_ = 0;
-    shift_ = 0;
 }
 
 }  // namespace sim

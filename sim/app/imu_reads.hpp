@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "sim/models/i2c_decoder.hpp"
 #include "sim/models/wire.hpp"
 
 namespace sim {
@@ -27,10 +28,7 @@ class ImuReadCounter {
 
     Wire& scl_;
     Wire& sda_;
-    bool in_transfer_ = false;
-    int bits_ = 0;
-    uint8_t shift_ = 0;
-    int byte_index_ = 0;  // since the last (repeated) START
+    I2cDecoder bus_;
     bool reading_ = false;
     int data_bytes_ = 0;
     bool open_ = false;  // an attempt not yet succeeded

@@ -19,6 +19,7 @@
 #include "sim/app/stuck_watch.hpp"
 #include "sim/app/vcd.hpp"
 #include "sim/board/board.hpp"
+#include "sim/models/i2c_timing.hpp"
 
 namespace sim {
 
@@ -78,6 +79,32 @@ std::ofstream open_stream(const std::filesystem::path& path) {
     return out;
 }
 
+// Per mode and parameter: measurements, violations, the worst value and when
+// the first violation happened, with the limit it was held against.
+nlohmann::json i2c_timing_json(const I2cTimingMonitor& monitor, const BoardConfig::I2cBus& lines) {
+    nlohmann::json out = {{"transactions", monitor.transactions()},
+                          {"pull_up_ohms", lines.pull_up_ohms},
+                          {"bus_capacitance_pf", lines.capacitance_pf}};
+    const char* modes[I2cTimingMonitor::kModes] = {"standard", "fast"};
+    for (int m = 0; m < I2cTimingMonitor::kModes; m++) {
+        nlohmann::json mode = nlohmann::json::object();
+        for (int p = 0; p < I2cTimingMonitor::kParameters; p++) {
+            const auto& limit = I2cTimingMonitor::kLimits[static_cast<std::size_t>(p)];
+            const auto& f = monitor.figures(static_cast<I2cTimingMonitor::Parameter>(p));
+            mode[limit.name] = {
+                {"measured", f.measured},
+                {"violations", f.violations[static_cast<std::size_t>(m)]},
+                {"worst_s", f.measured > 0 ? nlohmann::json(f.worst_s) : nullptr},
+                {"first_s", f.violations[static_cast<std::size_t>(m)] > 0
+                                ? nlohmann::json(to_seconds(f.first[static_cast<std::size_t>(m)]))
+                                : nullptr},
+                {limit.maximum ? "max_s" : "min_s", limit.s[static_cast<std::size_t>(m)]}};
+        }
+        out[modes[m]] = mode;
+    }
+    return out;
+}
+
 std::string fixed(double value, int decimals) {
     char text[48];
     std::snprintf(text, sizeof text, "%.*f", decimals, value);
@@ -97,6 +124,7 @@ class Recorder {
                             : static_cast<Picos>(std::llround(hooks.outputs.window_end_s * 1e12))),
           metrics_(kFallbackSettleS),
           reads_(board.i2c_scl(), board.i2c_sda()),
+          timing_(board.i2c_scl(), board.i2c_sda()),
           tick_([this](Picos now) { tick(now); }) {
         const std::filesystem::path dir = hooks.stream_dir;
         streaming_ = !hooks.stream_dir.empty();
@@ -184,6 +212,7 @@ class Recorder {
         m["last_window_error_peak_deg"] = s.last_window_error_peak_deg;
         m["last_window_base_swing_deg"] = s.last_window_base_swing_deg;
         r.metrics = m;
+        r.i2c_timing = i2c_timing_json(timing_, board_.config().i2c);
     }
 
   private:
@@ -285,6 +314,7 @@ class Recorder {
     std::unique_ptr<VcdWriter> vcd_;
     Metrics metrics_;
     ImuReadCounter reads_;
+    I2cTimingMonitor timing_;
     std::string line_;
     uint64_t commands_sent_ = 0, exchanges_failed_ = 0, samples_queued_ = 0, samples_dropped_ = 0,
              steps_ = 0, ticks_ = 0;
@@ -372,6 +402,8 @@ BoardConfig board_config(const Scenario& scenario) {
     plant.feeds_imu = !scenario.imu.raw_given;
     config.plant = plant;
     config.tick_start = scenario.tick_start;
+    config.i2c.pull_up_ohms = scenario.i2c.pull_up_ohms.value_or(config.i2c.pull_up_ohms);
+    config.i2c.capacitance_pf = scenario.i2c.bus_capacitance_pf.value_or(config.i2c.capacitance_pf);
     return config;
 }
 
@@ -474,6 +506,7 @@ nlohmann::json summary_json(const Scenario& scenario, const RunResult& r) {
         {"can_bit_rate_hz", {{"can1", r.can1_bit_rate_hz}, {"can2", r.can2_bit_rate_hz}}},
         {"board_rules", r.board_rules},
         {"metrics", r.metrics},
+        {"i2c_timing", r.i2c_timing},
         {"scenario", to_json(scenario)},
     };
 }

@@ -37,6 +37,7 @@ struct RunResult {
     uint32_t can1_bit_rate_hz = 0, can2_bit_rate_hz = 0;   // 0: bit timing never set
     nlohmann::json metrics;                                // summary.json's "metrics"
     nlohmann::json board_rules = nlohmann::json::array();  // breaches recorded, not halted on
+    nlohmann::json i2c_timing;                             // summary.json's "i2c_timing"
 };
 
 /// Which of the files that grow with the run are written, and for which

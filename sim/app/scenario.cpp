@@ -268,6 +268,22 @@ Scenario::Imu parse_imu(const json& imu) {
     return s;
 }
 
+// The bus's electrical values: a pull-up up to 1 MOhm, a capacitance up to
+// 10 nF (UM10204 allows 400 pF; more is accepted so that the monitor shows it).
+Scenario::I2c parse_i2c(const json& doc) {
+    const json& i2c = object_at(doc, "i2c", "i2c");
+    refuse_unknown(i2c, {"pull_up_ohms", "bus_capacitance_pf"}, "i2c.");
+    Scenario::I2c s;
+    if (i2c.contains("pull_up_ohms")) {
+        s.pull_up_ohms = read_number(i2c, "pull_up_ohms", "i2c.pull_up_ohms", 0.0, 1e6);
+    }
+    if (i2c.contains("bus_capacitance_pf")) {
+        s.bus_capacitance_pf =
+            read_number(i2c, "bus_capacitance_pf", "i2c.bus_capacitance_pf", 0.0, 10000.0);
+    }
+    return s;
+}
+
 constexpr uint32_t kMaxReplyDelayUs = 10000000;  // 10 s
 
 // "0x141": an 11-bit identifier written in hexadecimal.
@@ -354,7 +370,7 @@ Scenario parse_scenario(const std::string& json_text) {
     }
     refuse_unknown(doc,
                    {"duration_s", "seed", "faults", "imu", "motors", "plant", "disturbance",
-                    "control", "ticks"},
+                    "control", "ticks", "i2c"},
                    "");
 
     Scenario s;
@@ -407,6 +423,9 @@ Scenario parse_scenario(const std::string& json_text) {
     }
     if (doc.contains("control")) {
         s.control = parse_control(doc);
+    }
+    if (doc.contains("i2c")) {
+        s.i2c = parse_i2c(doc);
     }
     if (doc.contains("ticks")) {
         const json& ticks = doc["ticks"];
@@ -506,6 +525,12 @@ nlohmann::json to_json(const Scenario& s) {
     }
     if (s.tick_start != 0) {
         j["ticks"] = {{"start", s.tick_start}};
+    }
+    if (s.i2c.pull_up_ohms) {
+        j["i2c"]["pull_up_ohms"] = *s.i2c.pull_up_ohms;
+    }
+    if (s.i2c.bus_capacitance_pf) {
+        j["i2c"]["bus_capacitance_pf"] = *s.i2c.bus_capacitance_pf;
     }
     return j;
 }

@@ -55,6 +55,11 @@ struct Scenario {
         /// window only; held lines are held from each window's start.
         std::optional<WindowSettings> window;
     } imu;
+    /// The bit-banged bus's lines; unset keys keep the board's chosen values.
+    struct I2c {
+        std::optional<double> pull_up_ohms;        // per line, on the board (0: none)
+        std::optional<double> bus_capacitance_pf;  // per line (0: ideal edges)
+    } i2c;
     /// The gimbal the IMU measures (used unless `imu.raw` holds the registers).
     struct Plant {
         double imu_rate_hz = 10.0;

@@ -46,6 +46,12 @@ struct BoardConfig {
         /// The faults above hold inside the window only (held lines from its start).
         FaultWindow window;
     } imu;
+    /// The bit-banged bus's lines (PF14 SCL, PF12 SDA). The board's pull-ups
+    /// and the bus capacitance are not known: both defaults are chosen values.
+    struct I2cBus {
+        double pull_up_ohms = 4700;  // per line, fitted on the board (0: none)
+        double capacitance_pf = 50;  // per line: traces, pins and the IMU (0: ideal edges)
+    } i2c;
     /// Motors on CAN2's bus (CAN1's has nothing attached).
     std::vector<MotorConfig> motors = {MotorConfig{0x141}, MotorConfig{0x142}};
     /// The gimbal the IMU sits on; without it the IMU's registers hold `imu`'s values.
@@ -186,8 +192,8 @@ class Board {
     CoreDebugBlock& core_debug_ = core<CoreDebugBlock>("CoreDebug");
     Dwt&           dwt_        = core<Dwt>      ("DWT", cpu_, core_debug_);
     // Bit-banged I2C bus: PF14 (SCL) and PF12 (SDA) with the IMU at 0x50 on both (constructor).
-    Wire           i2c_scl_{"scl"};
-    Wire           i2c_sda_{"sda"};
+    Wire           i2c_scl_{"scl", cpu_.events(), config_.i2c.pull_up_ohms, config_.i2c.capacitance_pf * 1e-12};
+    Wire           i2c_sda_{"sda", cpu_.events(), config_.i2c.pull_up_ohms, config_.i2c.capacitance_pf * 1e-12};
     Imu            imu_{cpu_, i2c_scl_, i2c_sda_};
     // The gimbal: base motion, the motors' shafts, the IMU's readings (constructor).
     std::unique_ptr<Plant> plant_;

@@ -60,7 +60,7 @@ void Imu::hold_scl_low(Picos from, Picos until) {
 }
 
 void Imu::update_registers(const std::vector<std::pair<int, int16_t>>& values) {
-    if (in_transfer_) {
+    if (bus_.in_transfer()) {
         pending_ = values;
         return;
     }
@@ -78,33 +78,34 @@ void Imu::apply_scl(Picos at) {
 }
 
 void Imu::on_sda(int level, Picos) {
-    if (scl_.level() == 0 || !present_ || sda_fault_low_) {
-        return;  // data changing while the clock is low, or our own stuck line
+    if (!present_ || sda_fault_low_) {
+        return;  // deaf, or our own stuck line
     }
-    if (level == 0) {
-        note(in_transfer_ ? "Sr" : "S");
-        in_transfer_ = true;
-        phase_ = Phase::Receive;
-        role_ = Role::Address;
-        bits_ = 0;
-        shift_ = 0;
-    } else {
-        if (in_transfer_) {
+    const I2cDecoder::Event event = bus_.sda(level, scl_.level());
+    switch (event) {
+        case I2cDecoder::Event::Start:
+        case I2cDecoder::Event::RepeatedStart:
+            note(event == I2cDecoder::Event::RepeatedStart ? "Sr" : "S");
+            phase_ = Phase::Receive;
+            role_ = Role::Address;
+            break;
+        case I2cDecoder::Event::Stop:
             note("P");
-        }
-        in_transfer_ = false;
-        for (const auto& [reg, value] : pending_) {
-            set_register(reg, value);
-        }
-        pending_.clear();
-        phase_ = Phase::Idle;
+            for (const auto& [reg, value] : pending_) {
+                set_register(reg, value);
+            }
+            pending_.clear();
+            phase_ = Phase::Idle;
+            break;
+        default:
+            return;
     }
     sda_wanted_low_ = false;  // released at the next fall, if it was wanted low
 }
 
 void Imu::on_scl(int level, Picos at) {
     if (level == 1) {
-        on_rising();
+        on_rising(sda_.level());
         return;
     }
     on_falling(at);
@@ -114,24 +115,15 @@ void Imu::on_scl(int level, Picos at) {
     }
 }
 
-void Imu::on_rising() {
+void Imu::on_rising(int sda) {
     if (!present_) {
         return;
     }
-    const int sda = sda_.level();
-    switch (phase_) {
-        case Phase::Receive:
-            shift_ = static_cast<uint8_t>((shift_ << 1) | sda);
-            bits_++;
-            break;
-        case Phase::ReceiveAck:
-            reading_ = sda == 0;  // ACK: the master wants another byte
-            if (logging_ && !log_.empty()) {
-                log_.back().back() = sda == 0 ? '+' : '-';
-            }
-            break;
-        default:
-            break;
+    if (bus_.scl(1, sda) == I2cDecoder::Event::Byte && phase_ == Phase::ReceiveAck) {
+        reading_ = bus_.ack();  // ACK: the master wants another byte
+        if (logging_ && !log_.empty()) {
+            log_.back().back() = bus_.ack() ? '+' : '-';
+        }
     }
 }
 
@@ -141,8 +133,8 @@ void Imu::on_falling(Picos at) {
     }
     switch (phase_) {
         case Phase::Receive:
-            if (bits_ == 8) {
-                received(shift_, at);
+            if (bus_.bits() == 8) {
+                received(bus_.value(), at);
             }
             break;
         case Phase::SendAck:
@@ -150,29 +142,24 @@ void Imu::on_falling(Picos at) {
             if (role_ == Role::Data && reading_) {
                 phase_ = Phase::Transmit;
                 shift_ = next_read_byte();
-                bits_ = 0;
                 sda_wanted_low_ = (shift_ & 0x80) == 0;
             } else {
                 phase_ = Phase::Receive;
-                bits_ = 0;
-                shift_ = 0;
             }
             break;
         case Phase::Transmit:
-            bits_++;
-            if (bits_ == 8) {
+            if (bus_.bits() == 8) {
                 sda_wanted_low_ = false;
                 phase_ = Phase::ReceiveAck;
                 note(hex_byte(shift_, false));
             } else {
-                sda_wanted_low_ = ((shift_ << bits_) & 0x80) == 0;
+                sda_wanted_low_ = ((shift_ << bus_.bits()) & 0x80) == 0;
             }
             break;
         case Phase::ReceiveAck:
             if (reading_) {
                 phase_ = Phase::Transmit;
                 shift_ = next_read_byte();
-                bits_ = 0;
                 sda_wanted_low_ = (shift_ & 0x80) == 0;
             } else {
                 phase_ = Phase::Idle;  // NACK: the master ends the read

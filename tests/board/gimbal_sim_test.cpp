@@ -329,6 +329,13 @@ const BadInput kBadInputs[] = {
     // Beyond 2^31 the firmware's float-to-int32 speed conversion would overflow.
     {"OutputMaxTooLarge", R"({"control": {"output_max": 3e9}})", {}, "control.output_max"},
     {"OutputMaxNegative", R"({"control": {"output_max": -1}})", {}, "control.output_max"},
+    {"I2cNotAnObject", R"({"i2c": 4700})", {}, "'i2c'"},
+    {"I2cUnknownKey", R"({"i2c": {"pull_up": 4700}})", {}, "i2c.pull_up"},
+    {"I2cPullUpNegative", R"({"i2c": {"pull_up_ohms": -1}})", {}, "i2c.pull_up_ohms"},
+    {"I2cCapacitanceString",
+     R"({"i2c": {"bus_capacitance_pf": "50"}})",
+     {},
+     "i2c.bus_capacitance_pf"},
     {"WindowNoColon", nullptr, {"--window", "5"}, "--window"},
     {"WindowBackwards", nullptr, {"--window", "5:2"}, "--window"},
     {"WindowNegative", nullptr, {"--window", "-1:2"}, "--window"},

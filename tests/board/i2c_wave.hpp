@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "sim/core/time.hpp"
+#include "sim/models/i2c_decoder.hpp"
 #include "sim/models/wire.hpp"
 
 namespace i2c_test {
@@ -42,48 +43,24 @@ class WaveRecorder {
 };
 
 /// Tokens as a protocol decoder shows them: "S", "Sr", "P", and each byte as
-/// two hex digits with '+' for ACK or '-' for NACK ("A0+"). Clocks that do not
-/// make up a whole byte before a condition are dropped, as decoders do (the
-/// clock of a repeated START or a STOP rises before its condition).
+/// two hex digits with '+' for ACK or '-' for NACK ("A0+"), framed by the
+/// board's own bus decoder.
 inline std::vector<std::string> decode(const WaveRecorder& wave) {
+    using Event = sim::I2cDecoder::Event;
     std::vector<std::string> out;
+    sim::I2cDecoder bus;
     int scl = wave.scl0(), sda = wave.sda0();
-    bool active = false;
-    int bits = 0;
-    unsigned value = 0;
-    auto flush_bits = [&] {
-        bits = 0;
-        value = 0;
-    };
     for (const Edge& e : wave.edges()) {
-        if (e.line == 'd') {
-            if (scl == 1 && e.level == 0) {
-                flush_bits();
-                out.push_back(active ? "Sr" : "S");
-                active = true;
-            } else if (scl == 1 && e.level == 1 && active) {
-                flush_bits();
-                out.push_back("P");
-                active = false;
-            }
-            sda = e.level;
-            continue;
-        }
-        scl = e.level;
-        if (scl == 1 && active) {
-            if (bits < 8) {
-                value = (value << 1) | static_cast<unsigned>(sda);
-                bits++;
-            } else {
-                char text[8];
-                std::snprintf(text, sizeof text, "%02X%c", value, sda == 0 ? '+' : '-');
-                out.push_back(text);
-                bits = 0;
-                value = 0;
-            }
+        const Event event = e.line == 'd' ? bus.sda(e.level, scl) : bus.scl(e.level, sda);
+        (e.line == 'd' ? sda : scl) = e.level;
+        if (event == Event::Start || event == Event::RepeatedStart || event == Event::Stop) {
+            out.push_back(event == Event::Stop ? "P" : event == Event::Start ? "S" : "Sr");
+        } else if (event == Event::Byte) {
+            char text[8];
+            std::snprintf(text, sizeof text, "%02X%c", bus.value(), bus.ack() ? '+' : '-');
+            out.push_back(text);
         }
     }
-    flush_bits();
     return out;
 }
 

@@ -2,6 +2,7 @@
 // and a port's IDR showing the wire's real level.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 #include <utility>
 #include <vector>
@@ -53,6 +54,58 @@ TEST(Wire, ListenersSeeEachChangeOnceWithItsTime) {
     EXPECT_EQ(wire.changed_at(), 13u);
 }
 
+// A line only pull-ups take high is seen high when it charges past 0.7 VDD:
+// tau ln(1 / 0.3) after its release, tau = C (R_board || 40 kOhm per pin pull-up),
+// with tr (30 % to 70 %) = tau ln(7 / 3). A driver, or no capacitance, is instant.
+struct RiseCase {
+    const char* name;
+    double board_ohms, farads;
+    Drive release;  // what the releasing party does afterwards
+    bool low_again_at_100ns;
+    double tau_s;  // 0: instant
+};
+
+TEST(Wire, AReleasedLineRisesThroughItsPullUpsAndTheBusCapacitance) {
+    const RiseCase cases[] = {
+        {"board pull-up", 4700, 50e-12, {}, false, 4700 * 50e-12},
+        {"and a pin's pull-up",
+         4700,
+         50e-12,
+         {.pull_up = true},
+         false,
+         50e-12 / (1 / 4700.0 + 1 / 40e3)},
+        {"pulled low again before the threshold: no edge", 10e3, 100e-12, {}, true, 10e3 * 100e-12},
+        {"push-pull high", 4700, 50e-12, {.drives_high = true}, false, 0},
+        {"ideal line", 4700, 0, {}, false, 0},
+    };
+    for (const RiseCase& c : cases) {
+        sim::EventQueue events;
+        sim::Wire wire("w", events, c.board_ohms, c.farads);
+        EXPECT_EQ(wire.level(), 1) << c.name << ": high from power-on";
+        std::vector<std::pair<int, sim::Picos>> seen;
+        wire.listen([&](int level, sim::Picos at) { seen.emplace_back(level, at); });
+        const int pin = wire.attach();
+        wire.set(pin, {.pulls_low = true}, 1000);
+        wire.set(pin, c.release, 2000);
+        if (c.low_again_at_100ns) {
+            events.run_due(102000);
+            wire.set(pin, {.pulls_low = true}, 102000);
+        }
+        events.run_due(sim::kPsPerS);
+        const auto seen_at =
+            2000 + static_cast<sim::Picos>(std::llround(c.tau_s * std::log(1 / 0.3) * 1e12));
+        const auto expected =
+            c.low_again_at_100ns ? std::vector<std::pair<int, sim::Picos>>{{0, 1000}}
+                                 : std::vector<std::pair<int, sim::Picos>>{{0, 1000}, {1, seen_at}};
+        EXPECT_EQ(seen, expected) << c.name;
+        if (!c.low_again_at_100ns) {
+            EXPECT_NEAR(static_cast<double>(wire.rise_time()), c.tau_s * std::log(7 / 3.0) * 1e12,
+                        1)
+                << c.name;
+        }
+    }
+}
+
 // PF12 as the firmware sets it up: open-drain, pull-up, output bit 1 (released).
 void sda_pin_as_at_start_up() {
     RCC->AHB1ENR |= RCC_AHB1ENR_GPIOFEN;
@@ -68,7 +121,7 @@ void sda_pin_as_at_start_up() {
 TEST(GpioOnAWire, IdrShowsTheLineADeviceHoldsLowInOutputMode) {
     const json r = model_test::on_board([](json& out) {
         sim::Board& b = model_test::board();
-        out["before_setup"] = b.i2c_sda().level();  // input, no pull: nothing holds it up
+        out["before_setup"] = b.i2c_sda().level();  // input, no pull: the board's pull-up holds it
         sda_pin_as_at_start_up();
         out["released"] = (GPIOF->IDR >> 12) & 1U;
         const sim::Picos now = model_test::cpu().now();
@@ -84,7 +137,7 @@ TEST(GpioOnAWire, IdrShowsTheLineADeviceHoldsLowInOutputMode) {
         out["mode_bits"] = (GPIOF->MODER >> 24) & 3U;
     });
     ASSERT_TRUE(r["finished"]) << r.dump();
-    EXPECT_EQ(r["before_setup"], 0);
+    EXPECT_EQ(r["before_setup"], 1);
     EXPECT_EQ(r["released"], 1u);
     EXPECT_EQ(r["held"], 0u);
     EXPECT_EQ(r["odr"], 1u);  // the pin still releases; the device holds the line
@@ -105,16 +158,22 @@ TEST(GpioOnAWire, TogglePinMakesAnEdgeAtTheTimeOfItsWrite) {
             out["after"].push_back(b.i2c_sda().level());
             out["now"].push_back(model_test::cpu().now());
         }
+        model_test::idle_until(model_test::cpu().now() + sim::kPsPerUs);
         for (const auto& [level, at] : edges) {
             out["edges"].push_back({level, at});
         }
     });
     ASSERT_TRUE(r["finished"]) << r.dump();
-    EXPECT_EQ(r["after"], json({0, 1}));
+    EXPECT_EQ(r["after"], json({0, 0}));  // released, and still rising
     ASSERT_EQ(r["edges"].size(), 2u);
-    // The BSRR store is the call's last register access: the edge is at the call's end.
+    // The BSRR store is the call's last register access: the fall is at the call's end,
+    // the rise later by the charge through the board's and the pin's pull-ups.
+    const sim::BoardConfig::I2cBus bus;
+    const double tau_s = bus.capacitance_pf * 1e-12 / (1 / bus.pull_up_ohms + 1 / 40e3);
     EXPECT_EQ(r["edges"][0], json({0, r["now"][0]}));
-    EXPECT_EQ(r["edges"][1], json({1, r["now"][1]}));
+    EXPECT_EQ(r["edges"][1][1].get<sim::Picos>(),
+              r["now"][1].get<sim::Picos>() +
+                  static_cast<sim::Picos>(std::llround(tau_s * std::log(1 / 0.3) * 1e12)));
 }
 
 }  // namespace
