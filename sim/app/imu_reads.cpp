@@ -12,7 +12,8 @@ ImuReadCounter::ImuReadCounter(Wire& scl, Wire& sda) : scl_(scl), sda_(sda) {
 }
 
 uint64_t ImuReadCounter::failed() const {
-    return attempts_ - succeeded_ - (open_ ? 1 : 0);
+    const bool under_way = open_ && in_transfer_ && !refused_;
+    return attempts_ - succeeded_ - (under_way ? 1 : 0);
 }
 
 void ImuReadCounter::on_sda(int level) {
@@ -49,12 +50,16 @@ void ImuReadCounter::on_scl_rise() {
         if (shift_ == kWriteAddress) {
             attempts_++;
             open_ = true;
-        } else if (shift_ == (kWriteAddress | 1) && acked) {
-            reading_ = true;
+            refused_ = !acked;
+        } else if (shift_ == (kWriteAddress | 1)) {
+            reading_ = acked;
             data_bytes_ = 0;
+            refused_ = refused_ || !acked;
         }
     } else if (reading_) {
         data_bytes_++;
+    } else if (!acked) {
+        refused_ = true;  // the register byte
     }
     byte_index_++;
     bits_ = 0;
