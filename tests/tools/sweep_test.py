@@ -4,9 +4,11 @@ gathers (metrics, exit statuses, runs without a result) and its refusals."""
 import csv
 import json
 import os
+import signal
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -14,15 +16,17 @@ SWEEP = os.path.join(HERE, "..", "..", "tools", "sweep")
 FAKE = os.path.join(HERE, "fake-gimbal-sim")
 
 
-def sweep(grid, *options):
+def sweep(grid, *options, start=subprocess.run):
     d = tempfile.mkdtemp(prefix="sweep-test-")
     path = os.path.join(d, "grid.json")
     with open(path, "w") as f:
         f.write(grid if isinstance(grid, str) else json.dumps(grid))
-    p = subprocess.run([SWEEP, path, "--out", os.path.join(d, "out"), "--jobs", "2",
-                        "--gimbal-sim", FAKE, *options], capture_output=True, text=True,
-                       timeout=120)
-    return p, os.path.join(d, "out")
+    open(os.path.join(d, "file"), "w").close()
+    cmd = [SWEEP, path, "--out", os.path.join(d, "out"), "--jobs", "2", "--gimbal-sim", FAKE,
+           *[o.replace("DIR", d) for o in options]]
+    if start is not subprocess.run:
+        return start(cmd, stderr=subprocess.PIPE, text=True), os.path.join(d, "out")
+    return start(cmd, capture_output=True, text=True, timeout=120), os.path.join(d, "out")
 
 
 def read_csv(out):
@@ -108,13 +112,33 @@ class SweepRefusals(unittest.TestCase):
             ({"disturbances": []}, "'disturbances' must be a non-empty object"),
             ("[1, 2]", "must be a JSON object"),
             ("{", "sweep:"),
+            ({"faults": {"x": {"imu": {}}, "y": {"imux": {}}}}, "fault 'y': unknown key 'imux'"),
+            ('{"faults": {"x": {}, "x": {"imu": {}}}}', "'x' is given twice"),
+            ("[]", "must be a JSON object", "--duration", "3"),
+            ({}, "/file/out: Not a directory", "--out", "DIR/file/out"),
+            ({}, "--jobs must be a number", "--jobs", "0"),
         ]
-        for grid, message in cases:
-            with self.subTest(grid=grid):
-                p, out = sweep(grid)
+        for grid, message, *options in cases:
+            with self.subTest(grid=grid, options=options):
+                p, out = sweep(grid, *options)
+                self.assertNotIn("Traceback", p.stderr)
                 self.assertEqual(p.returncode, 2, p.stderr)
                 self.assertIn(message, p.stderr)
                 self.assertFalse(os.path.exists(os.path.join(out, "sweep.csv")))
+
+    def test_a_stopped_sweep_stops_its_runs(self):
+        p, out = sweep({"faults": {"sleep": {"fault": "sleep"}}}, start=subprocess.Popen)
+        pid_file = os.path.join(out, "runs", "0001", "pid")
+        for _ in range(200):
+            if os.path.exists(pid_file) and os.path.getsize(pid_file):
+                break
+            time.sleep(0.05)
+        with open(pid_file) as f:
+            run = int(f.read())
+        p.send_signal(signal.SIGTERM)
+        err = p.communicate(timeout=20)[1]
+        self.assertEqual(p.returncode, 128 + signal.SIGTERM, err)
+        self.assertRaises(ProcessLookupError, os.kill, run, 0)
 
     def test_firmware_gains_when_grid_names_none(self):
         p, out = sweep({"seeds": [4]}, "--duration", "1.5")
