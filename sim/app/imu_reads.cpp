@@ -12,7 +12,8 @@ ImuReadCounter::ImuReadCounter(Wire& scl, Wire& sda) : scl_(scl), sda_(sda) {
 }
 
 uint64_t ImuReadCounter::failed() const {
-    return attempts_ - succeeded_ - (open_ ? 1 : 0);
+    const bool under_way = open_ && bus_.in_transfer() && !refused_;
+    return attempts_ - succeeded_ - (under_way ? 1 : 0);
 }
 
 void ImuReadCounter::on_sda(int level) {
@@ -41,12 +42,16 @@ void ImuReadCounter::on_scl_rise() {
         if (bus_.value() == kWriteAddress) {
             attempts_++;
             open_ = true;
-        } else if (bus_.value() == (kWriteAddress | 1) && bus_.ack()) {
-            reading_ = true;
+            refused_ = !bus_.ack();
+        } else if (bus_.value() == (kWriteAddress | 1)) {
+            reading_ = bus_.ack();
             data_bytes_ = 0;
+            refused_ = refused_ || !bus_.ack();
         }
     } else if (reading_) {
         data_bytes_++;
+    } else if (!bus_.ack()) {
+        refused_ = true;  // the register byte
     }
 }
 

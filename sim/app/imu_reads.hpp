@@ -18,8 +18,9 @@ class ImuReadCounter {
     ImuReadCounter(Wire& scl, Wire& sda);
     uint64_t attempts() const { return attempts_; }
     uint64_t succeeded() const { return succeeded_; }
-    /// Reads that ended without data (a missing acknowledge, a stuck line);
-    /// a read still under way is not counted.
+    /// Reads that ended without data (a missing acknowledge, a stuck line),
+    /// the last one too: the firmware gives up on a missing acknowledge
+    /// without a STOP. A read still under way is not counted.
     uint64_t failed() const;
 
   private:
@@ -31,7 +32,8 @@ class ImuReadCounter {
     I2cDecoder bus_;
     bool reading_ = false;
     int data_bytes_ = 0;
-    bool open_ = false;  // an attempt not yet succeeded
+    bool open_ = false;     // an attempt not yet succeeded
+    bool refused_ = false;  // ... and the device did not acknowledge a byte of it
     uint64_t attempts_ = 0, succeeded_ = 0;
 };
 

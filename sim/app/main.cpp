@@ -68,25 +68,41 @@ void plot(const std::string& out_dir, bool quiet) {
     }
 }
 
-// The summary's key figures, one line.
+// The summary's key figures, one line; an absent figure says why.
 void key_figures(const sim::RunResult& result) {
     const nlohmann::json& m = result.metrics;
     if (m.is_null()) {
         return;
     }
-    std::fprintf(
-        stderr,
-        "gimbal-sim: roll error rms %.3f peak %.3f deg, pitch error rms %.3f peak %.3f deg "
-        "(after %.2f s); %s, oscillation growth %+.3f/s; %llu speed commands, %llu failed "
-        "motor exchanges, %llu failed IMU reads, %llu samples dropped\n",
-        m["roll"]["rms_error_deg"].get<double>(), m["roll"]["peak_error_deg"].get<double>(),
-        m["pitch"]["rms_error_deg"].get<double>(), m["pitch"]["peak_error_deg"].get<double>(),
-        m["settle_s"].is_number() ? m["settle_s"].get<double>() : 0.0,
-        m["stability"].get<std::string>().c_str(), m["oscillation_growth_per_s"].get<double>(),
-        static_cast<unsigned long long>(m["speed_commands_sent"].get<uint64_t>()),
-        static_cast<unsigned long long>(m["motor_exchanges_failed"].get<uint64_t>()),
-        static_cast<unsigned long long>(m["imu_reads_failed"].get<uint64_t>()),
-        static_cast<unsigned long long>(m["samples_dropped"].get<uint64_t>()));
+    std::string figures;
+    char text[256];
+    if (m["roll"]["rms_error_deg"].is_number()) {
+        std::snprintf(text, sizeof text,
+                      "roll error rms %.3f peak %.3f deg, pitch error rms %.3f peak %.3f deg "
+                      "(after %.2f s); ",
+                      m["roll"]["rms_error_deg"].get<double>(),
+                      m["roll"]["peak_error_deg"].get<double>(),
+                      m["pitch"]["rms_error_deg"].get<double>(),
+                      m["pitch"]["peak_error_deg"].get<double>(), m["settle_s"].get<double>());
+        figures = text;
+    }
+    if (m["stability"].is_string()) {
+        std::snprintf(text, sizeof text, "%s, oscillation growth %+.3f/s; ",
+                      m["stability"].get<std::string>().c_str(),
+                      m["oscillation_growth_per_s"].get<double>());
+        figures += text;
+    }
+    if (m["no_figures_reason"].is_string()) {
+        figures += m["no_figures_reason"].get<std::string>() + "; ";
+    }
+    std::fprintf(stderr,
+                 "gimbal-sim: %s%llu speed commands, %llu failed motor exchanges, %llu failed "
+                 "IMU reads, %llu samples dropped\n",
+                 figures.c_str(),
+                 static_cast<unsigned long long>(m["speed_commands_sent"].get<uint64_t>()),
+                 static_cast<unsigned long long>(m["motor_exchanges_failed"].get<uint64_t>()),
+                 static_cast<unsigned long long>(m["imu_reads_failed"].get<uint64_t>()),
+                 static_cast<unsigned long long>(m["samples_dropped"].get<uint64_t>()));
 }
 
 // Writes the run's files and says how it ended; the exit status to use.
@@ -129,6 +145,7 @@ int main(int argc, char** argv) {
     sim::OutputOptions outputs;
     bool no_vcd = false, no_trace = false, no_can_log = false, no_plot = false;
     std::optional<std::string> window;
+    bool check_only = false;
     app.add_option("--scenario", scenario_file, "scenario file (JSON)");
     app.add_option("--duration", duration, "virtual seconds to run (overrides the scenario)");
     app.add_option("--seed", seed, "seed of the run's random choices (overrides the scenario)");
@@ -149,6 +166,9 @@ int main(int argc, char** argv) {
     app.add_option("--window", window,
                    "START:END, virtual seconds: i2c.vcd, the CAN logs and trace.csv only for "
                    "that stretch");
+    app.add_flag(
+        "--check", check_only,
+        "read the scenario and the options, exit 0 or 2 (naming what is wrong), run nothing");
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
@@ -185,6 +205,9 @@ int main(int argc, char** argv) {
     } catch (const sim::ScenarioError& e) {
         std::cerr << "gimbal-sim: " << e.what() << "\n";
         return kUsageError;
+    }
+    if (check_only) {
+        return 0;
     }
 
     sim::RunHooks hooks;

@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 namespace sim {
 
 void Metrics::control_stepped(double t) {
+    stepped_ = true;
     if (!settle_s_) {
         settle_s_ = t;
         window_start_ = t;
@@ -14,6 +16,7 @@ void Metrics::control_stepped(double t) {
 
 void Metrics::sample(double t, const std::array<double, 2>& error_deg,
                      const std::array<double, 2>& base_deg) {
+    last_t_ = t;
     if (!settle_s_) {
         if (t < fallback_settle_s_) {
             return;
@@ -100,7 +103,11 @@ StabilityFigures Metrics::stability() const {
         settled = settled && a.last_peak >= 0 &&
                   (a.last_peak < 2 * kNoiseFloorDeg || a.last_peak <= a.last_base_swing);
     }
-    if (s.saturated || s.growth_per_s > kFlatGrowthPerS) {
+    if (!no_figures_reason().empty()) {
+        s.verdict.clear();
+    } else if (!stepped_) {
+        s.verdict = "no control";
+    } else if (s.saturated || s.growth_per_s > kFlatGrowthPerS) {
         s.verdict = "unstable";
     } else if (s.growth_per_s < -kFlatGrowthPerS || settled) {
         s.verdict = "stable";
@@ -108,6 +115,51 @@ StabilityFigures Metrics::stability() const {
         s.verdict = "marginal";
     }
     return s;
+}
+
+std::string Metrics::no_figures_reason() const {
+    char text[160];
+    if (axes_[0].n == 0) {
+        std::snprintf(text, sizeof text,
+                      "the run ended at %.3f s, before the figures' start (the control loop's "
+                      "first step, or %g s if it has not stepped by then)",
+                      last_t_, fallback_settle_s_);
+        return text;
+    }
+    // A loop that lost the platform needs no window to say so.
+    const bool saturated = std::any_of(axes_.begin(), axes_.end(), [](const Axis& a) {
+        return a.saturated || a.window_peak >= kSaturatedDeg;
+    });
+    if (axes_[0].last_peak < 0 && !saturated) {
+        std::snprintf(text, sizeof text,
+                      "the run ended at %.3f s, before a complete %g s window after %.3f s: "
+                      "no verdict",
+                      last_t_, kWindowS, *settle_s_);
+        return text;
+    }
+    return {};
+}
+
+void Metrics::write(nlohmann::json& m) const {
+    const std::string reason = no_figures_reason();
+    const bool none = axes_[0].n == 0;
+    const auto figure = [none](double v) { return none ? nlohmann::json() : nlohmann::json(v); };
+    const char* names[2] = {"roll", "pitch"};
+    for (int i = 0; i < 2; i++) {
+        const AxisFigures a = axis(i);
+        m[names[i]] = {{"rms_error_deg", figure(a.rms_error_deg)},
+                       {"peak_error_deg", figure(a.peak_error_deg)}};
+    }
+    m["settle_s"] = settle_s_ ? nlohmann::json(*settle_s_) : nullptr;
+    const StabilityFigures s = stability();
+    const bool judged = !s.verdict.empty();
+    m["stability"] = judged ? nlohmann::json(s.verdict) : nullptr;
+    m["oscillation_growth_per_s"] = judged ? nlohmann::json(s.growth_per_s) : nullptr;
+    m["error_to_base_motion"] = figure(s.attenuation);
+    m["saturated"] = none ? nlohmann::json() : nlohmann::json(s.saturated);
+    m["last_window_error_peak_deg"] = s.last_window_error_peak_deg;
+    m["last_window_base_swing_deg"] = s.last_window_base_swing_deg;
+    m["no_figures_reason"] = reason.empty() ? nlohmann::json() : nlohmann::json(reason);
 }
 
 }  // namespace sim

@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 
+#include <nlohmann/json.hpp>
+
 namespace sim {
 
 struct AxisFigures {
@@ -16,7 +18,9 @@ struct AxisFigures {
 };
 
 struct StabilityFigures {
-    std::string verdict;      // "stable", "unstable" or "marginal"
+    /// "stable", "unstable", "marginal", "no control" (the loop never
+    /// stepped), or empty: nothing to judge yet (`no_figures_reason` says why).
+    std::string verdict;
     double growth_per_s = 0;  // of the error's envelope: e^(growth t); worst axis
     double attenuation = 0;   // error RMS / base motion RMS, worst axis (0: base still)
     bool saturated = false;   // the error reached kSaturatedDeg
@@ -54,6 +58,12 @@ class Metrics {
     std::optional<double> settle_s() const { return settle_s_; }
     AxisFigures axis(int i) const;
     StabilityFigures stability() const;
+    /// Why some figures are absent (empty: none is): no sample after the
+    /// figures' start, or no complete window to judge the loop by.
+    std::string no_figures_reason() const;
+    /// The figures as summary.json's `metrics` holds them: an absent figure is
+    /// null, never a zero that reads as a perfect result.
+    void write(nlohmann::json& m) const;
 
   private:
     struct Axis {
@@ -72,6 +82,8 @@ class Metrics {
     void close_window();
 
     double fallback_settle_s_;
+    bool stepped_ = false;
+    double last_t_ = 0;
     std::optional<double> settle_s_;
     double window_start_ = 0;
     std::array<Axis, 2> axes_{};

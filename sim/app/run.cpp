@@ -190,14 +190,7 @@ class Recorder {
     void fill(RunResult& r) const {
         r.console_bytes = board_.console_bytes();
         nlohmann::json m;
-        const char* names[2] = {"roll", "pitch"};
-        for (int i = 0; i < 2; i++) {
-            const AxisFigures a = metrics_.axis(i);
-            m[names[i]] = {{"rms_error_deg", a.rms_error_deg},
-                           {"peak_error_deg", a.peak_error_deg}};
-        }
-        const StabilityFigures s = metrics_.stability();
-        m["settle_s"] = metrics_.settle_s() ? nlohmann::json(*metrics_.settle_s()) : nullptr;
+        metrics_.write(m);
         m["speed_commands_sent"] = commands_sent_;
         m["motor_exchanges_failed"] = exchanges_failed_;
         m["imu_reads_failed"] = reads_.failed();
@@ -205,12 +198,6 @@ class Recorder {
         m["samples_queued"] = samples_queued_;
         m["samples_dropped"] = samples_dropped_;
         m["control_steps"] = steps_;
-        m["stability"] = s.verdict;
-        m["oscillation_growth_per_s"] = s.growth_per_s;
-        m["error_to_base_motion"] = s.attenuation;
-        m["saturated"] = s.saturated;
-        m["last_window_error_peak_deg"] = s.last_window_error_peak_deg;
-        m["last_window_base_swing_deg"] = s.last_window_base_swing_deg;
         r.metrics = m;
         r.i2c_timing = i2c_timing_json(timing_, board_.config().i2c);
     }

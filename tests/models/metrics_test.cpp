@@ -5,9 +5,12 @@
 #include <cmath>
 #include <functional>
 #include <numbers>
+#include <sstream>
 #include <string>
 
+#include "sim/app/imu_reads.hpp"
 #include "sim/app/metrics.hpp"
+#include "sim/models/wire.hpp"
 
 namespace {
 
@@ -95,6 +98,89 @@ TEST(Metrics, ErrorFiguresStartAtTheFirstStepOrTheFallback) {
         EXPECT_NEAR(metrics.axis(0).rms_error_deg, c.rms, 0.01);
         EXPECT_EQ(metrics.axis(0).peak_error_deg, c.peak);
         EXPECT_EQ(metrics.axis(1).peak_error_deg, 0.0);
+    }
+}
+
+// What summary.json says of runs too short, or without a control loop: an
+// absent figure is null with a reason, never a zero.
+TEST(Metrics, AbsentFiguresAreNullWithAReason) {
+    struct Case {
+        const char* name;
+        double first_step, end;  // first_step < 0: never
+        bool figures;
+        const char* verdict;  // nullptr: absent
+    };
+    const Case cases[] = {
+        {"EndsBeforeTheFallback", -1, 5.0, false, nullptr},
+        {"EndsBeforeTheFirstStep", 5.5, 5.4, false, nullptr},
+        {"NoCompleteWindow", 5.0, 9.0, true, nullptr},
+        {"NeverSteps", -1, 20.0, true, "no control"},
+        {"Steps", 5.0, 20.0, true, "stable"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim::Metrics metrics(6.0);
+        for (double t = 0; t < c.end; t += kStep) {
+            if (c.first_step >= 0 && std::abs(t - c.first_step) < kStep / 2) {
+                metrics.control_stepped(t);
+            }
+            metrics.sample(t, {0.05, 0.05}, {0, 0});
+        }
+        nlohmann::json m;
+        metrics.write(m);
+        EXPECT_EQ(m["roll"]["rms_error_deg"].is_number(), c.figures);
+        EXPECT_EQ(m["pitch"]["peak_error_deg"].is_number(), c.figures);
+        EXPECT_EQ(m["no_figures_reason"].is_string(), !c.figures || !c.verdict);
+        EXPECT_EQ(m["stability"], c.verdict ? nlohmann::json(c.verdict) : nlohmann::json());
+        EXPECT_EQ(m["oscillation_growth_per_s"].is_number(), c.verdict != nullptr);
+    }
+}
+
+// The read counter against a master driving the wires bit by bit: "S" START,
+// "P" STOP, "A0+" a byte acknowledged, "A0-" one not.
+TEST(ImuReadCounter, CountsEveryFailedReadTheLastOneToo) {
+    struct Case {
+        const char* script;
+        uint64_t attempts, succeeded, failed;
+    };
+    const Case cases[] = {
+        {"S A0+ 3D+ S A1+ 12+ 34- P", 1, 1, 0},
+        {"S A0-", 1, 0, 1},  // the firmware gives up without a STOP
+        {"S A0- S A0-", 2, 0, 2},
+        {"S A0+ 3D-", 1, 0, 1},
+        {"S A0+ 3D+ S A1-", 1, 0, 1},
+        {"S A0+ 3D+ P", 1, 0, 1},
+        {"S A0+ 3D+ S A1+ 12+", 1, 0, 0},  // still under way
+        {"S A0- S A0+ 3D+ S A1+ 12- P", 2, 1, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.script);
+        sim::Wire scl("scl"), sda("sda");
+        const int m_scl = scl.attach(), m_sda = sda.attach();
+        sim::Picos t = 0;
+        const auto set = [&](sim::Wire& w, int party, int level) {
+            w.set(party, {.pulls_low = level == 0, .pull_up = true}, t += 1000);
+        };
+        set(scl, m_scl, 1);
+        set(sda, m_sda, 1);
+        sim::ImuReadCounter reads(scl, sda);
+        std::istringstream in(c.script);
+        for (std::string token; in >> token;) {
+            if (token == "S") {
+                set(sda, m_sda, 1), set(scl, m_scl, 1), set(sda, m_sda, 0), set(scl, m_scl, 0);
+            } else if (token == "P") {
+                set(sda, m_sda, 0), set(scl, m_scl, 1), set(sda, m_sda, 1);
+            } else {
+                const int byte = std::stoi(token.substr(0, 2), nullptr, 16);
+                for (int bit = 7; bit >= -1; bit--) {
+                    set(sda, m_sda, bit >= 0 ? (byte >> bit) & 1 : token[2] == '-');
+                    set(scl, m_scl, 1), set(scl, m_scl, 0);
+                }
+            }
+        }
+        EXPECT_EQ(reads.attempts(), c.attempts);
+        EXPECT_EQ(reads.succeeded(), c.succeeded);
+        EXPECT_EQ(reads.failed(), c.failed);
     }
 }
 
