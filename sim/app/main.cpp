@@ -128,7 +128,7 @@ constexpr const char* kExitStatuses =
     "2 a bad option or scenario, or --out in use by another run; 3 the board halted or the "
     "firmware got stuck; 4 an output file could not be written; 130, 143 or 141: SIGINT, "
     "SIGTERM or a closed standard output ended the run early (128 + the signal's number), "
-    "with every file whole.";
+    "with every file whole.\n";
 
 }  // namespace
 
@@ -154,7 +154,8 @@ int main(int argc, char** argv) {
                  "instead of standard output, at the pace of the wall clock");
     app.add_option("--stuck-after", stuck_after_s,
                    "wall seconds without virtual progress before the firmware counts as stuck")
-        ->check(kFinite & CLI::Range(0.1, 86400.0))
+        ->check(kFinite)
+        ->check(CLI::Range(0.1, 86400.0))
         ->capture_default_str();
     // One --no-X per output that can be left out, and --lean for all of those
     // that the lean set leaves out (sim/app/outputs/registry.cpp).
@@ -167,11 +168,15 @@ int main(int argc, char** argv) {
             continue;
         }
         const std::string files = files_of(entry);
+        std::string source;
+        for (const sim::OutputEntry& other : registry) {
+            if (entry.needs && other.option && std::string(other.option) == entry.needs) {
+                source = " (drawn from " + files_of(other) + ": left out with it)";
+            }
+        }
         app.add_flag_callback(
             std::string("--no-") + entry.option, [&off, i] { off[i] = 1; },
-            "leave out " + files +
-                (entry.needs ? std::string(" (also without --no-") + entry.needs + "'s file)"
-                             : std::string()));
+            "leave out " + files + source);
         if (!entry.lean) {
             lean_off += (lean_off.empty() ? "" : ", ") + files;
         }
