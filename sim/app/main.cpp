@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 
 #include <charconv>
+#include <csignal>
 #include <cmath>
 #include <cstdlib>
 #include <optional>
@@ -14,8 +15,12 @@
 #include <memory>
 
 #include "sim/app/console_pty.hpp"
+#include "sim/app/outputs/folder.hpp"
+#include "sim/app/outputs/output_file.hpp"
+#include "sim/app/outputs/writer.hpp"
 #include "sim/app/run.hpp"
 #include "sim/app/scenario.hpp"
+#include "sim/app/stop.hpp"
 
 namespace {
 constexpr int kUsageError = 2;
@@ -51,21 +56,6 @@ std::pair<double, double> parse_window(const std::string& text) {
             "--window must be START:END in virtual seconds, 0 <= START < END, not '" + text + "'");
     }
     return {start, end};
-}
-
-// Draws plot.png from trace.csv with tools/plot-run; a missing matplotlib
-// leaves the run's other files as they are and says so (on standard error:
-// standard output carries the console only).
-void plot(const std::string& out_dir, bool quiet) {
-    const std::string command =
-        std::string("/usr/bin/python3 '") + GIMBAL_PLOT_SCRIPT + "' '" + out_dir + "' >/dev/null";
-    const int status = std::system(command.c_str());
-    if (status != 0) {
-        std::fprintf(stderr, "gimbal-sim: no plot.png (tools/plot-run said why above)\n");
-    } else if (!quiet) {
-        std::fprintf(stderr, "gimbal-sim: plot: %s\n",
-                     (std::filesystem::path(out_dir) / "plot.png").c_str());
-    }
 }
 
 // The summary's key figures, one line; an absent figure says why.
@@ -105,24 +95,21 @@ void key_figures(const sim::RunResult& result) {
                  static_cast<unsigned long long>(m["samples_dropped"].get<uint64_t>()));
 }
 
-// Writes the run's files and says how it ended; the exit status to use.
-int finish(const std::string& out_dir, const sim::Scenario& scenario, const sim::RunResult& result,
-           bool quiet, bool with_plot) {
+// Says how the run ended; the exit status to use.
+int finish(const sim::RunResult& result, bool quiet) {
     std::fflush(stdout);
-    try {
-        sim::write_outputs(out_dir, scenario, result);
-    } catch (const std::exception& e) {
-        std::cerr << "gimbal-sim: " << e.what() << "\n";
-        return 1;
-    }
-    if (with_plot) {
-        plot(out_dir, quiet);
-    }
     if (!quiet) {
         key_figures(result);
         std::fprintf(stderr, "gimbal-sim: %.3f s of virtual time in %.3f s (%.0fx real time)\n",
                      result.virtual_time_s, result.wall_time_s,
                      result.wall_time_s > 0 ? result.virtual_time_s / result.wall_time_s : 0.0);
+    }
+    if (result.interrupted) {
+        std::fprintf(stderr,
+                     "gimbal-sim: interrupted by %s at %.6f s of virtual time; the files are "
+                     "whole up to there\n",
+                     result.interrupted->c_str(), result.virtual_time_s);
+        return 128 + sim::stop_requested();
     }
     if (result.halted) {
         std::fprintf(stderr, "gimbal-sim: the board halted: %s, at %.6f s of virtual time\n",
@@ -132,18 +119,45 @@ int finish(const std::string& out_dir, const sim::Scenario& scenario, const sim:
     return 0;
 }
 
+// "leave out i2c.vcd" for the registry's entry.
+std::string files_of(const sim::OutputEntry& entry) {
+    std::string files;
+    for (std::size_t i = 0; i < entry.files.size(); i++) {
+        files += (i == 0 ? "" : i + 1 == entry.files.size() ? " and " : ", ") + entry.files[i];
+    }
+    return files;
+}
+
+// CLI11's range check lets NaN through.
+const CLI::Validator kFinite(
+    [](std::string& text) {
+        double value = 0;
+        const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+        return error == std::errc() && end == text.data() + text.size() && std::isfinite(value)
+                   ? std::string()
+                   : "must be a finite number, not '" + text + "'";
+    },
+    "FINITE");
+
+constexpr const char* kExitStatuses =
+    "Exit status: 0 the run reached its end; 1 the console terminal could not be opened; "
+    "2 a bad option or scenario, or --out in use by another run; 3 the board halted or the "
+    "firmware got stuck; 4 an output file could not be written; 130, 143 or 141: SIGINT, "
+    "SIGTERM or a closed standard output ended the run early (128 + the signal's number), "
+    "with every file whole.\n";
+
 }  // namespace
 
 int main(int argc, char** argv) {
     CLI::App app{"Run the gimbal firmware on the virtual board."};
-    std::string scenario_file;
+    app.footer(kExitStatuses);
+    std::optional<std::string> scenario_file;
     std::optional<double> duration;
     std::optional<std::string> seed;
     std::string out_dir = "out";
     bool quiet = false;
     double stuck_after_s = 10.0;
     sim::OutputOptions outputs;
-    bool no_vcd = false, no_trace = false, no_can_log = false, no_plot = false;
     std::optional<std::string> window;
     bool check_only = false;
     app.add_option("--scenario", scenario_file, "scenario file (JSON)");
@@ -157,12 +171,35 @@ int main(int argc, char** argv) {
                  "instead of standard output, at the pace of the wall clock");
     app.add_option("--stuck-after", stuck_after_s,
                    "wall seconds without virtual progress before the firmware counts as stuck")
+        ->check(kFinite)
         ->check(CLI::Range(0.1, 86400.0))
         ->capture_default_str();
-    app.add_flag("--no-vcd", no_vcd, "do not write i2c.vcd");
-    app.add_flag("--no-trace", no_trace, "do not write trace.csv");
-    app.add_flag("--no-can-log", no_can_log, "do not write can1.log and can2.log");
-    app.add_flag("--no-plot", no_plot, "do not draw plot.png");
+    // One --no-X per output that can be left out, and --lean for all of those
+    // that the lean set leaves out (sim/app/outputs/registry.cpp).
+    const auto& registry = sim::output_registry();
+    std::vector<char> off(registry.size(), 0);
+    std::string lean_off;
+    for (std::size_t i = 0; i < registry.size(); i++) {
+        const sim::OutputEntry& entry = registry[i];
+        if (entry.option == nullptr) {
+            continue;
+        }
+        const std::string files = files_of(entry);
+        std::string source;
+        for (const sim::OutputEntry& other : registry) {
+            if (entry.needs && other.option && std::string(other.option) == entry.needs) {
+                source = " (drawn from " + files_of(other) + ": left out with it)";
+            }
+        }
+        app.add_flag_callback(
+            std::string("--no-") + entry.option, [&off, i] { off[i] = 1; },
+            "leave out " + files + source);
+        if (!entry.lean) {
+            lean_off += (lean_off.empty() ? "" : ", ") + files;
+        }
+    }
+    bool lean = false;
+    app.add_flag("--lean", lean, "the lean set of outputs: leave out " + lean_off);
     app.add_option("--window", window,
                    "START:END, virtual seconds: i2c.vcd, the CAN logs and trace.csv only for "
                    "that stretch");
@@ -178,13 +215,18 @@ int main(int argc, char** argv) {
                   << "Run with --help for the options.\n";
         return kUsageError;
     }
+    for (std::size_t i = 0; i < registry.size(); i++) {
+        if (registry[i].option && (off[i] || (lean && !registry[i].lean))) {
+            outputs.off.insert(registry[i].option);
+        }
+    }
 
     sim::Scenario scenario;
-    if (!scenario_file.empty()) {
+    if (scenario_file) {
         try {
-            scenario = sim::load_scenario_file(scenario_file);
+            scenario = sim::load_scenario_file(*scenario_file);
         } catch (const sim::ScenarioError& e) {
-            std::cerr << "gimbal-sim: " << scenario_file << ": " << e.what() << "\n";
+            std::cerr << "gimbal-sim: --scenario " << *scenario_file << ": " << e.what() << "\n";
             return kUsageError;
         }
     }
@@ -199,6 +241,9 @@ int main(int argc, char** argv) {
         if (window) {
             std::tie(outputs.window_start_s, outputs.window_end_s) = parse_window(*window);
         }
+        if (out_dir.empty()) {
+            throw sim::ScenarioError("--out must name a folder, not ''");
+        }
         if (std::filesystem::exists(out_dir) && !std::filesystem::is_directory(out_dir)) {
             throw sim::ScenarioError("--out '" + out_dir + "' exists and is not a folder");
         }
@@ -210,21 +255,35 @@ int main(int argc, char** argv) {
         return 0;
     }
 
+    sim::catch_stop_signals();
+    // Held until the process ends; the stuck watch ends it with _Exit.
+    std::unique_ptr<sim::OutputFolder> folder;
+    try {
+        folder = std::make_unique<sim::OutputFolder>(out_dir);
+    } catch (const sim::FolderInUse& e) {
+        std::cerr << "gimbal-sim: " << e.what() << "\n";
+        return kUsageError;
+    } catch (const sim::OutputError& e) {
+        std::cerr << "gimbal-sim: " << e.what() << "\n";
+        return sim::kExitOutputFailed;
+    }
+
     sim::RunHooks hooks;
     hooks.stuck_after_s = stuck_after_s;
-    hooks.stream_dir = out_dir;
-    outputs.vcd = !no_vcd;
-    outputs.trace = !no_trace;
-    outputs.can_logs = !no_can_log;
+    hooks.out_dir = out_dir;
     hooks.outputs = outputs;
     hooks.progress = !quiet;
-    // The plot is drawn from trace.csv.
-    const bool with_plot = !no_plot && !no_trace;
     if (!quiet) {
+        // A standard output that cannot take the console (a closed pipe)
+        // ends the run as SIGPIPE would, with its files whole.
         hooks.console_echo = [](uint8_t byte) {
-            std::fputc(byte, stdout);
-            if (byte == '\n') {
-                std::fflush(stdout);
+            static bool closed = false;
+            if (closed) {
+                return;
+            }
+            if (std::fputc(byte, stdout) == EOF || (byte == '\n' && std::fflush(stdout) != 0)) {
+                closed = true;
+                sim::request_stop(SIGPIPE);
             }
         };
     }
@@ -240,9 +299,11 @@ int main(int argc, char** argv) {
         hooks.console_echo = [&pty](uint8_t byte) { pty->send(byte); };
         hooks.wall_clock_pace = true;
     }
-    hooks.on_stuck = [&](const sim::RunResult& result) {
-        finish(out_dir, scenario, result, quiet, with_plot);
-    };
-    const sim::RunResult result = sim::run_firmware(scenario, hooks);
-    return finish(out_dir, scenario, result, quiet, with_plot);
+    hooks.on_stuck = [quiet](const sim::RunResult& result) { return finish(result, quiet); };
+    try {
+        return finish(sim::run_firmware(scenario, hooks), quiet);
+    } catch (const sim::OutputError& e) {
+        std::cerr << "gimbal-sim: " << e.what() << "\n";
+        return sim::kExitOutputFailed;
+    }
 }

@@ -1,23 +1,22 @@
 #include "sim/app/run.hpp"
 
-#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cmath>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
+#include <exception>
 #include <memory>
-#include <utility>
 #include <sstream>
-#include <stdexcept>
 #include <thread>
+#include <utility>
 
 #include "sim/app/imu_reads.hpp"
 #include "sim/app/metrics.hpp"
+#include "sim/app/outputs/folder.hpp"
+#include "sim/app/outputs/output_file.hpp"
+#include "sim/app/outputs/writer.hpp"
+#include "sim/app/stop.hpp"
 #include "sim/app/stuck_watch.hpp"
-#include "sim/app/vcd.hpp"
 #include "sim/board/board.hpp"
 #include "sim/models/i2c_timing.hpp"
 
@@ -37,15 +36,11 @@ uint32_t can_bit_rate_hz(uint32_t btr, uint32_t pclk1_hz) {
 
 namespace {
 
-// The board's LED pins (Core/Inc/main.h: LED0 PE3, LED1 PE4, LED2 PG9).
-constexpr std::array<std::pair<char, int>, 3> kLedPins{{{'E', 3}, {'E', 4}, {'G', 9}}};
-
 // Where the error figures start if the control loop never steps: the
 // control task's 5 s start-up wait and its start-up exchanges.
 constexpr double kFallbackSettleS = 6.0;
 constexpr uint8_t kSpeedCommand = 0xA2;
-// The imu_data_t record: acc[3], gyro[3], angle[3], single precision.
-constexpr std::size_t kSampleAngleOffset = 6 * sizeof(float);
+constexpr Picos kTraceStep = static_cast<Picos>(kTraceStepS * 1e12);
 
 // BTR through the register storage, so that any bxCAN model serves.
 uint32_t can_btr(Board& board, const char* name) {
@@ -57,8 +52,8 @@ uint32_t can_btr(Board& board, const char* name) {
 void read_board(Board& board, RunResult& r) {
     Rcc& rcc = board.rcc();
     r.clocks = {rcc.sysclk_hz(), rcc.hclk_hz(), rcc.pclk1_hz(), rcc.pclk2_hz()};
-    for (std::size_t i = 0; i < kLedPins.size(); i++) {
-        r.leds[i] = board.gpio(kLedPins[i].first).level(kLedPins[i].second);
+    for (std::size_t i = 0; i < r.leds.size(); i++) {
+        r.leds[i] = board.led(i);
     }
     r.can1_bit_rate_hz = can_bit_rate_hz(can_btr(board, "CAN1"), r.clocks.pclk1_hz);
     r.can2_bit_rate_hz = can_bit_rate_hz(can_btr(board, "CAN2"), r.clocks.pclk1_hz);
@@ -69,14 +64,6 @@ void read_board(Board& board, RunResult& r) {
                                  {"worst", rule.worst},
                                  {"unit", rule.unit}});
     }
-}
-
-std::ofstream open_stream(const std::filesystem::path& path) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (!out) {
-        throw std::runtime_error("cannot write '" + path.string() + "'");
-    }
-    return out;
 }
 
 // Per mode and parameter: measurements, violations, the worst value and when
@@ -105,86 +92,83 @@ nlohmann::json i2c_timing_json(const I2cTimingMonitor& monitor, const BoardConfi
     return out;
 }
 
-std::string fixed(double value, int decimals) {
-    char text[48];
-    std::snprintf(text, sizeof text, "%.*f", decimals, value);
-    return text;
-}
-
-// Everything a run observes and streams: console.log, the CAN logs,
-// trace.csv, i2c.vcd, and the counts and figures of summary.json.
-class Recorder {
+// Fans the board's and the platform's single hooks out to the probes'
+// listeners, and ticks them on the trace's grid.
+class ProbeHub {
   public:
-    Recorder(Board& board, const RunHooks& hooks)
-        : board_(board),
-          hooks_(hooks),
-          window_from_(static_cast<Picos>(std::llround(hooks.outputs.window_start_s * 1e12))),
-          window_until_(hooks.outputs.window_end_s >= 1e9
-                            ? ~Picos{0}
-                            : static_cast<Picos>(std::llround(hooks.outputs.window_end_s * 1e12))),
-          metrics_(kFallbackSettleS),
-          reads_(board.i2c_scl(), board.i2c_sda()),
-          timing_(board.i2c_scl(), board.i2c_sda()),
-          tick_([this](Picos now) { tick(now); }) {
-        const std::filesystem::path dir = hooks.stream_dir;
-        streaming_ = !hooks.stream_dir.empty();
-        if (streaming_) {
-            std::filesystem::create_directories(dir);
-            console_ = open_stream(dir / "console.log");
-            if (hooks.outputs.can_logs) {
-                can_[0] = open_stream(dir / "can1.log");
-                can_[1] = open_stream(dir / "can2.log");
-            }
-            if (hooks.outputs.trace) {
-                trace_ = open_stream(dir / "trace.csv");
-                trace_ << "time_s,event,base_roll_deg,base_pitch_deg,motor_roll_deg,"
-                          "motor_pitch_deg,platform_roll_deg,platform_pitch_deg,"
-                          "command_roll_dps,command_pitch_dps,speed_roll_dps,speed_pitch_dps,"
-                          "sample_roll_deg,sample_pitch_deg,sent_id,sent_speed_dps\n";
-            }
-            if (hooks.outputs.vcd) {
-                vcd_ = std::make_unique<VcdWriter>(
-                    dir / "i2c.vcd", std::vector<Wire*>{&board.i2c_scl(), &board.i2c_sda()},
-                    window_from_, window_until_);
-            }
-        }
+    ProbeHub(Probes& probes, const RunHooks& hooks)
+        : probes_(probes), tick_([this](Picos now) { tick(now); }) {
+        Board& board = probes.board;
         board.set_console_kept(false);
         board.imu().set_logging(false);
-        board.set_console_echo([this](uint8_t byte) { console_byte(byte); });
-        for (int n = 1; n <= 2; n++) {
-            CanBus& bus = board.can_bus(n);
-            bus.add_listener([this, n, &bus](const CanFrame& frame, Picos at, const CanNode* from) {
-                frame_done(n, bus, frame, at, from);
-            });
+        if (hooks.console_echo) {
+            probes.console.push_back(hooks.console_echo);
         }
-        set_queue_put_observer(
-            [this](const void* msg, uint32_t size, bool queued) { sample_put(msg, size, queued); });
+        board.set_console_echo([this](uint8_t byte) {
+            for (auto& listener : probes_.console) {
+                listener(byte);
+            }
+        });
+        board.can_bus(2).add_listener([this](const CanFrame& frame, Picos at, const CanNode* from) {
+            frame_done(frame, at, from);
+        });
+        set_queue_put_observer([this](const void* msg, uint32_t size, bool queued) {
+            const Picos now = probes_.board.cpu().now();
+            for (auto& listener : probes_.sample_put) {
+                listener(msg, size, queued, now);
+            }
+        });
+        board.cpu().events().schedule(tick_, 0);
+    }
+
+  private:
+    void frame_done(const CanFrame& frame, Picos at, const CanNode* from) {
+        const bool from_motor = probes_.board.motor(frame.id) == from && from != nullptr;
+        if (from_motor || frame.ide || frame.rtr || frame.dlc < 8 ||
+            frame.data[0] != kSpeedCommand) {
+            return;
+        }
+        const auto speed = static_cast<int32_t>(static_cast<uint32_t>(frame.data[4]) |
+                                                (static_cast<uint32_t>(frame.data[5]) << 8) |
+                                                (static_cast<uint32_t>(frame.data[6]) << 16) |
+                                                (static_cast<uint32_t>(frame.data[7]) << 24));
+        for (auto& listener : probes_.speed_command) {
+            listener(frame.id, speed, at);
+        }
+    }
+
+    void tick(Picos now) {
+        for (auto& listener : probes_.tick) {
+            listener(now);
+        }
+        probes_.board.cpu().events().schedule(tick_, now + kTraceStep);
+    }
+
+    Probes& probes_;
+    FunctionEvent tick_;
+};
+
+// The counts and figures of summary.json's "metrics".
+class Figures {
+  public:
+    Figures(Probes& probes, bool progress)
+        : board_(probes.board),
+          metrics_(kFallbackSettleS),
+          reads_(board_.i2c_scl(), board_.i2c_sda()),
+          timing_(board_.i2c_scl(), board_.i2c_sda()),
+          progress_(progress) {
+        probes.console.push_back([this](uint8_t byte) { console_byte(byte); });
+        probes.sample_put.push_back([this](const void*, uint32_t, bool queued, Picos) {
+            (queued ? samples_queued_ : samples_dropped_)++;
+        });
+        probes.speed_command.push_back([this](uint32_t, int32_t, Picos) { commands_sent_++; });
+        probes.tick.push_back([this](Picos now) { tick(now); });
         set_control_observer([this](int, float, float) {
             steps_++;
             metrics_.control_stepped(to_seconds(board_.cpu().now()));
         });
-        board.cpu().events().schedule(tick_, 0);
         wall_start_ = std::chrono::steady_clock::now();
         last_progress_ = wall_start_;
-    }
-
-    // The file handles are flushed by whoever ends the run: the normal end,
-    // or the stuck watch while the core spins in code that touches nothing.
-    void finish(Picos end) {
-        if (vcd_) {
-            vcd_->finish(end);
-        }
-        console_.flush();
-        for (auto& log : can_) {
-            log.flush();
-        }
-        trace_.flush();
-        for (std::ofstream* out : {&console_, &can_[0], &can_[1], &trace_}) {
-            if (out->is_open() && !*out) {
-                throw std::runtime_error("cannot write the run's files in '" + hooks_.stream_dir +
-                                         "'");
-            }
-        }
     }
 
     void fill(RunResult& r) const {
@@ -203,13 +187,8 @@ class Recorder {
     }
 
   private:
-    bool in_window(Picos at) const { return at >= window_from_ && at < window_until_; }
-
+    // The motor driver's own reports of a failed exchange.
     void console_byte(uint8_t byte) {
-        if (streaming_) {
-            console_.put(static_cast<char>(byte));
-        }
-        // The motor driver's own reports of a failed exchange.
         if (byte == '\n') {
             if (line_.rfind("Error: Failed to send CAN message", 0) == 0 ||
                 line_.rfind("Error: Timeout waiting for motor response", 0) == 0) {
@@ -219,62 +198,13 @@ class Recorder {
         } else if (line_.size() < 64) {
             line_.push_back(static_cast<char>(byte));
         }
-        if (hooks_.console_echo) {
-            hooks_.console_echo(byte);
-        }
-    }
-
-    void frame_done(int n, CanBus& bus, const CanFrame& frame, Picos at, const CanNode* from) {
-        if (can_[n - 1].is_open() && in_window(at)) {
-            can_[n - 1] << candump_line(frame, at, bus.name());
-        }
-        const bool from_motor = board_.motor(frame.id) == from && from != nullptr;
-        if (n != 2 || from_motor || frame.ide || frame.rtr || frame.dlc < 8 ||
-            frame.data[0] != kSpeedCommand) {
-            return;
-        }
-        commands_sent_++;
-        const auto speed = static_cast<int32_t>(static_cast<uint32_t>(frame.data[4]) |
-                                                (static_cast<uint32_t>(frame.data[5]) << 8) |
-                                                (static_cast<uint32_t>(frame.data[6]) << 16) |
-                                                (static_cast<uint32_t>(frame.data[7]) << 24));
-        char id[8];
-        std::snprintf(id, sizeof id, "0x%03X", static_cast<unsigned>(frame.id));
-        row(at, "command", ",," + std::string(id) + "," + fixed(speed / 100.0, 2));
-    }
-
-    void sample_put(const void* msg, uint32_t size, bool queued) {
-        (queued ? samples_queued_ : samples_dropped_)++;
-        if (size < kSampleAngleOffset + 2 * sizeof(float)) {
-            return;
-        }
-        float angle[2];
-        std::memcpy(angle, static_cast<const uint8_t*>(msg) + kSampleAngleOffset, sizeof angle);
-        row(board_.cpu().now(), queued ? "sample" : "dropped",
-            fixed(angle[0], 4) + "," + fixed(angle[1], 4) + ",,");
-    }
-
-    // One line of trace.csv: the plant now, then the event's own columns.
-    void row(Picos at, const char* event, const std::string& tail) {
-        if (!trace_.is_open() || !in_window(at)) {
-            return;
-        }
-        const PlantState p = board_.plant()->state(at);
-        trace_ << fixed(to_seconds(at), 6) << ',' << event << ',' << fixed(p.roll.base_deg, 4)
-               << ',' << fixed(p.pitch.base_deg, 4) << ',' << fixed(p.roll.motor_deg, 4) << ','
-               << fixed(p.pitch.motor_deg, 4) << ',' << fixed(p.roll.platform_deg, 4) << ','
-               << fixed(p.pitch.platform_deg, 4) << ',' << fixed(p.roll.command_dps, 2) << ','
-               << fixed(p.pitch.command_dps, 2) << ',' << fixed(p.roll.motor_dps, 3) << ','
-               << fixed(p.pitch.motor_dps, 3) << ',' << tail << '\n';
     }
 
     void tick(Picos now) {
         const PlantState p = board_.plant()->state(now);
         metrics_.sample(to_seconds(now), {p.roll.platform_deg, p.pitch.platform_deg},
                         {p.roll.base_deg, p.pitch.base_deg});
-        row(now, "plant", ",,,");
-        board_.cpu().events().schedule(tick_, now + kTraceStep);
-        if (hooks_.progress && ++ticks_ % 50 == 0) {
+        if (progress_ && ++ticks_ % 50 == 0) {
             progress(now);
         }
     }
@@ -291,28 +221,21 @@ class Recorder {
                      to_seconds(now), to_seconds(now) / elapsed);
     }
 
-    static constexpr Picos kTraceStep = static_cast<Picos>(kTraceStepS * 1e12);
-
     Board& board_;
-    const RunHooks& hooks_;
-    Picos window_from_, window_until_;
-    bool streaming_ = false;
-    std::ofstream console_, can_[2], trace_;
-    std::unique_ptr<VcdWriter> vcd_;
     Metrics metrics_;
     ImuReadCounter reads_;
     I2cTimingMonitor timing_;
+    bool progress_;
     std::string line_;
     uint64_t commands_sent_ = 0, exchanges_failed_ = 0, samples_queued_ = 0, samples_dropped_ = 0,
              steps_ = 0, ticks_ = 0;
-    FunctionEvent tick_;
     std::chrono::steady_clock::time_point wall_start_, last_progress_;
 };
 
-RunResult collect(Board& board, const Recorder& recorder,
+RunResult collect(Board& board, const Figures& figures,
                   std::chrono::steady_clock::time_point wall_start) {
     RunResult r;
-    recorder.fill(r);
+    figures.fill(r);
     r.virtual_time_s = to_seconds(board.cpu().now());
     r.wall_time_s =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - wall_start).count();
@@ -327,16 +250,38 @@ RunResult collect(Board& board, const Recorder& recorder,
     return r;
 }
 
-// Slices of virtual time, each waited for on the wall clock: the board stops
-// and resumes between them exactly as it would run straight through.
-void run_paced(Board& board, Picos end, std::chrono::steady_clock::time_point wall_start) {
-    constexpr Picos kSlice = 10 * kPsPerMs;
-    for (Picos t = 0; t < end && !board.cpu().halted();) {
-        t = std::min(end, t + kSlice);
+// Slices of virtual time; between two the run looks whether it must stop
+// early, and a paced run waits for the wall clock. The board stops and
+// resumes between slices exactly as it would run straight through.
+// Returns the virtual time the run ended at.
+Picos run_slices(Board& board, Picos end, bool paced,
+                 std::chrono::steady_clock::time_point wall_start,
+                 const std::function<bool()>& stop) {
+    const Picos slice = paced ? 10 * kPsPerMs : 50 * kPsPerMs;
+    for (Picos t = 0; t < end;) {
+        t = std::min(end, t + slice);
         board.run_until(t);
-        std::this_thread::sleep_until(wall_start + std::chrono::nanoseconds(t / 1000));
+        if (stop()) {
+            return board.cpu().now();
+        }
+        if (paced && !board.cpu().halted()) {
+            std::this_thread::sleep_until(wall_start + std::chrono::nanoseconds(t / 1000));
+        }
     }
-    board.run_until(end);  // a halted board's peripherals finish at once
+    return board.cpu().now();
+}
+
+// Writes every file of the run; the failed ones first, so that a failure
+// leaves no later file under its name.
+void finish_writers(std::vector<std::unique_ptr<Writer>>& writers, const RunEnd& end) {
+    for (auto& w : writers) {
+        if (w->failed()) {
+            w->finish(end);
+        }
+    }
+    for (auto& w : writers) {
+        w->finish(end);
+    }
 }
 
 }  // namespace
@@ -412,56 +357,83 @@ ControlOverride control_override(const Scenario& scenario) {
 RunResult run_firmware(const Scenario& scenario, const RunHooks& hooks) {
     Board& board = Board::create(board_config(scenario));
     set_control_override(control_override(scenario));
-    Recorder recorder(board, hooks);
+    Probes probes{board, {}, {}, {}, {}};
+    Figures figures(probes, hooks.progress);
+    std::vector<std::unique_ptr<Writer>> writers;
+    if (!hooks.out_dir.empty()) {
+        const OutputOptions& o = hooks.outputs;
+        OutputContext context;
+        context.dir = hooks.out_dir;
+        context.window_from = picos(o.window_start_s);
+        context.window_until = o.window_end_s >= 1e9 ? ~Picos{0} : picos(o.window_end_s);
+        context.quiet = !hooks.progress;
+        writers = attach_writers(context, probes, o.off);
+    }
+    ProbeHub hub(probes, hooks);
+    const auto failed = [&writers] {
+        for (const auto& w : writers) {
+            if (w->failed()) {
+                return true;
+            }
+        }
+        return false;
+    };
+    const auto end_run = [&](RunResult& r, Picos at) {
+        if (const int signal = stop_requested()) {
+            r.interrupted = stop_signal_name(signal);
+        }
+        // A run that cannot write all its files leaves none of them.
+        try {
+            finish_writers(writers, RunEnd{at, summary_json(scenario, r)});
+        } catch (const OutputError&) {
+            writers.clear();
+            try {
+                clear_outputs(hooks.out_dir);
+            } catch (const OutputError&) {
+                // The first failure is the one to report.
+            }
+            throw;
+        }
+    };
 
     const auto wall_start = std::chrono::steady_clock::now();
     board.power_on(firmware_reset);
-    const Picos end = static_cast<Picos>(std::llround(scenario.duration_s * 1e12));
+    const Picos end = picos(scenario.duration_s);
+    Picos ended = 0;
     {
         // The core's thread is spinning in firmware code that touches nothing
         // of the board when this fires, so reading the board here is safe.
-        StuckWatch watch(board.cpu(), hooks.stuck_after_s, [&] {
-            RunResult r = collect(board, recorder, wall_start);
-            std::ostringstream where;
-            where << "stuck in " << running_context() << ": no virtual progress for "
-                  << hooks.stuck_after_s << " s of wall time";
-            r.halted = RunResult::Halt{where.str(), to_seconds(board.cpu().progress())};
-            recorder.finish(board.cpu().progress());
-            if (hooks.on_stuck) {
-                hooks.on_stuck(r);
-            }
-            std::fflush(nullptr);
-            std::_Exit(kExitBoardHalted);
-        });
-        if (hooks.wall_clock_pace) {
-            run_paced(board, end, wall_start);
-        } else {
-            board.run_until(end);
-        }
+        // Nothing may leave this thread as an exception.
+        StuckWatch watch(
+            board.cpu(), hooks.stuck_after_s,
+            [&] {
+                int status = kExitBoardHalted;
+                try {
+                    RunResult r = collect(board, figures, wall_start);
+                    if (!stop_requested()) {
+                        std::ostringstream where;
+                        where << "stuck in " << running_context() << ": no virtual progress for "
+                              << hooks.stuck_after_s << " s of wall time";
+                        r.halted = RunResult::Halt{where.str(), to_seconds(board.cpu().progress())};
+                    }
+                    end_run(r, board.cpu().progress());
+                    if (hooks.on_stuck) {
+                        status = hooks.on_stuck(r);
+                    }
+                } catch (const std::exception& e) {
+                    std::fprintf(stderr, "gimbal-sim: %s\n", e.what());
+                    status = kExitOutputFailed;
+                }
+                std::fflush(nullptr);
+                std::_Exit(status);
+            },
+            [] { return stop_requested() != 0; });
+        ended = run_slices(board, end, hooks.wall_clock_pace, wall_start,
+                           [&failed] { return stop_requested() != 0 || failed(); });
     }
-    recorder.finish(board.cpu().now());
-    return collect(board, recorder, wall_start);
-}
-
-std::string candump_line(const CanFrame& frame, Picos end_of_frame, const std::string& bus) {
-    const uint64_t us = end_of_frame / kPsPerUs;
-    char head[64];
-    std::snprintf(head, sizeof(head),
-                  frame.ide ? "(%llu.%06llu) %s %08X#" : "(%llu.%06llu) %s %03X#",
-                  static_cast<unsigned long long>(us / 1000000U),
-                  static_cast<unsigned long long>(us % 1000000U), bus.c_str(),
-                  static_cast<unsigned>(frame.id));
-    std::string line = head;
-    if (frame.rtr) {
-        line += "R";
-    } else {
-        static const char kHex[] = "0123456789ABCDEF";
-        for (int i = 0; i < std::min<int>(frame.dlc, 8); i++) {
-            line += kHex[frame.data[i] >> 4];
-            line += kHex[frame.data[i] & 0xF];
-        }
-    }
-    return line + "\n";
+    RunResult r = collect(board, figures, wall_start);
+    end_run(r, ended);
+    return r;
 }
 
 nlohmann::json summary_json(const Scenario& scenario, const RunResult& r) {
@@ -484,6 +456,7 @@ nlohmann::json summary_json(const Scenario& scenario, const RunResult& r) {
         {"kernel_ticks", r.kernel_ticks},
         {"console_bytes", r.console_bytes},
         {"halted", halted},
+        {"interrupted", r.interrupted ? nlohmann::json(*r.interrupted) : nullptr},
         {"clocks",
          {{"sysclk_hz", r.clocks.sysclk_hz},
           {"hclk_hz", r.clocks.hclk_hz},
@@ -496,29 +469,6 @@ nlohmann::json summary_json(const Scenario& scenario, const RunResult& r) {
         {"i2c_timing", r.i2c_timing},
         {"scenario", to_json(scenario)},
     };
-}
-
-namespace {
-
-void write_whole(const std::filesystem::path& path, const std::string& bytes) {
-    const std::filesystem::path tmp = path.string() + ".partial";
-    {
-        std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        out.flush();
-        if (!out) {
-            throw std::runtime_error("cannot write '" + tmp.string() + "'");
-        }
-    }
-    std::filesystem::rename(tmp, path);
-}
-
-}  // namespace
-
-void write_outputs(const std::string& dir, const Scenario& scenario, const RunResult& result) {
-    std::filesystem::create_directories(dir);
-    write_whole(std::filesystem::path(dir) / "summary.json",
-                summary_json(scenario, result).dump(2) + "\n");
 }
 
 }  // namespace sim

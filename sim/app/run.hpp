@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -29,21 +30,24 @@ struct RunResult {
         double virtual_time_s;
     };
     std::optional<Halt> halted;
+    /// The signal that ended the run before its duration ("SIGTERM", ...).
+    std::optional<std::string> interrupted;
     // The board at the end of the run, as read from its models.
     struct Clocks {
         uint32_t sysclk_hz = 0, hclk_hz = 0, pclk1_hz = 0, pclk2_hz = 0;
     } clocks;
-    std::array<int, 3> leds{};                             // pin levels of LED 0, 1, 2
+    std::array<int, Board::kLedCount> leds{};              // pin levels of LED 0, 1, 2
     uint32_t can1_bit_rate_hz = 0, can2_bit_rate_hz = 0;   // 0: bit timing never set
     nlohmann::json metrics;                                // summary.json's "metrics"
     nlohmann::json board_rules = nlohmann::json::array();  // breaches recorded, not halted on
     nlohmann::json i2c_timing;                             // summary.json's "i2c_timing"
 };
 
-/// Which of the files that grow with the run are written, and for which
-/// stretch of virtual time (i2c.vcd, the CAN logs and trace.csv).
+/// Which outputs are left out (by their option name in the output registry,
+/// sim/app/outputs), and for which stretch of virtual time the files that
+/// grow with the run are written (i2c.vcd, the CAN logs and trace.csv).
 struct OutputOptions {
-    bool vcd = true, can_logs = true, trace = true;
+    std::set<std::string> off;
     double window_start_s = 0;
     double window_end_s = 1e300;
 };
@@ -56,15 +60,16 @@ uint32_t can_bit_rate_hz(uint32_t btr, uint32_t pclk1_hz);
 struct RunHooks {
     std::function<void(uint8_t)> console_echo;  // each console byte as it leaves
     /// Wall seconds without virtual progress after which the firmware counts
-    /// as stuck in code that calls nothing; `on_stuck` then gets what the run
-    /// has so far (from another host thread) and the process ends with
-    /// kExitBoardHalted.
+    /// as stuck in code that calls nothing (or, after a stop signal, half a
+    /// second); the run's files are then written from another host thread,
+    /// `on_stuck` gets what the run has so far, and the process ends with the
+    /// status it returns (kExitOutputFailed if a file cannot be written).
     double stuck_after_s = 10.0;
-    std::function<void(const RunResult&)> on_stuck;
-    /// Folder for the files that grow with the run (console.log, i2c.vcd,
-    /// can1.log, can2.log, trace.csv), streamed into it as the run goes;
-    /// empty: none.
-    std::string stream_dir;
+    std::function<int(const RunResult&)> on_stuck;
+    /// Folder for the run's files (sim/app/outputs), streamed into it as the
+    /// run goes and each given its name when whole; empty: none. The caller
+    /// prepares it (sim/app/outputs/folder.hpp).
+    std::string out_dir;
     /// Keep virtual time from running ahead of wall-clock time (a terminal
     /// attached to the console sees the board's own pace).
     bool wall_clock_pace = false;
@@ -79,21 +84,18 @@ inline constexpr double kTraceStepS = 0.02;
 
 /// gimbal-sim's exit status when the board halted or the firmware got stuck.
 inline constexpr int kExitBoardHalted = 3;
+/// gimbal-sim's exit status when an output file cannot be written.
+inline constexpr int kExitOutputFailed = 4;
 
 /// Boots the firmware from reset on this process's board and runs it for the
-/// scenario's duration. Once per process.
+/// scenario's duration, or until a stop signal or a failed output
+/// (sim/app/stop.hpp), then writes every file. Once per process. Throws
+/// OutputError naming a file that cannot be written.
 RunResult run_firmware(const Scenario& scenario, const RunHooks& hooks = {});
 
 /// The board settings a scenario asks for.
 BoardConfig board_config(const Scenario& scenario);
 
 nlohmann::json summary_json(const Scenario& scenario, const RunResult& result);
-
-/// One frame as a line of a candump log: "(SECONDS.MICROSECONDS) canN ID#HEXDATA".
-std::string candump_line(const CanFrame& frame, Picos end_of_frame, const std::string& bus);
-
-/// Writes summary.json into `dir` (created if missing), whole or not at all;
-/// the other files were streamed during the run.
-void write_outputs(const std::string& dir, const Scenario& scenario, const RunResult& result);
 
 }  // namespace sim

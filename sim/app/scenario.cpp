@@ -9,6 +9,8 @@
 #include <sstream>
 #include <utility>
 
+#include "sim/app/input_file.hpp"
+
 namespace sim {
 
 namespace {
@@ -446,13 +448,7 @@ Scenario parse_scenario(const std::string& json_text) {
 }
 
 Scenario load_scenario_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        throw ScenarioError("cannot read scenario file '" + path + "'");
-    }
-    std::ostringstream text;
-    text << in.rdbuf();
-    return parse_scenario(text.str());
+    return parse_scenario(read_input_file(path));
 }
 
 nlohmann::json to_json(const Scenario& s) {

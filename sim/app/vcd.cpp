@@ -2,26 +2,20 @@
 
 #include <algorithm>
 #include <charconv>
-#include <stdexcept>
+#include <string>
 
 namespace sim {
 
-VcdWriter::VcdWriter(std::filesystem::path path, const std::vector<Wire*>& wires, Picos from,
-                     Picos until)
-    : path_(std::move(path)), partial_(path_.string() + ".partial"), from_(from), until_(until) {
-    out_.open(partial_, std::ios::binary | std::ios::trunc);
-    if (!out_) {
-        throw std::runtime_error("cannot write '" + partial_.string() + "'");
-    }
+VcdWriter::VcdWriter(const std::filesystem::path& dir, const std::string& name,
+                     const std::vector<Wire*>& wires, Picos from, Picos until)
+    : out_(dir, name), from_(from), until_(until) {
     // No date: the same run gives the same bytes.
-    out_ << "$version gimbal-sim $end\n"
-         << "$timescale 1 ns $end\n"
-         << "$scope module board $end\n";
+    out_.write("$version gimbal-sim $end\n$timescale 1 ns $end\n$scope module board $end\n");
     for (std::size_t i = 0; i < wires.size(); i++) {
         ids_.push_back(static_cast<char>('!' + i));
-        out_ << "$var wire 1 " << ids_[i] << ' ' << wires[i]->name() << " $end\n";
+        out_.write(std::string("$var wire 1 ") + ids_[i] + ' ' + wires[i]->name() + " $end\n");
     }
-    out_ << "$upscope $end\n$enddefinitions $end\n";
+    out_.write("$upscope $end\n$enddefinitions $end\n");
     for (Wire* wire : wires) {
         levels_.push_back(wire->level());
     }
@@ -33,21 +27,13 @@ VcdWriter::VcdWriter(std::filesystem::path path, const std::vector<Wire*>& wires
     }
 }
 
-VcdWriter::~VcdWriter() {
-    if (!finished_) {
-        out_.close();
-        std::error_code ignored;
-        std::filesystem::remove(partial_, ignored);
-    }
-}
-
 void VcdWriter::open_window() {
     last_ns_ = from_ / kPsPerNs;
-    out_ << '#' << last_ns_ << "\n$dumpvars\n";
+    out_.write('#' + std::to_string(last_ns_) + "\n$dumpvars\n");
     for (std::size_t i = 0; i < levels_.size(); i++) {
-        out_ << levels_[i] << ids_[i] << '\n';
+        out_.write(std::to_string(levels_[i]) + ids_[i] + '\n');
     }
-    out_ << "$end\n";
+    out_.write("$end\n");
     opened_ = true;
 }
 
@@ -76,7 +62,7 @@ void VcdWriter::change(std::size_t signal, int level, Picos at) {
     *p++ = level != 0 ? '1' : '0';
     *p++ = ids_[signal];
     *p++ = '\n';
-    out_.write(line, p - line);
+    out_.write(std::string_view(line, static_cast<std::size_t>(p - line)));
 }
 
 void VcdWriter::finish(Picos end) {
@@ -86,15 +72,10 @@ void VcdWriter::finish(Picos end) {
     }
     const uint64_t ns = end / kPsPerNs;
     if (ns > last_ns_) {
-        out_ << '#' << ns << '\n';
+        out_.write('#' + std::to_string(ns) + '\n');
     }
-    out_.flush();
-    if (!out_) {
-        throw std::runtime_error("cannot write '" + partial_.string() + "'");
-    }
-    out_.close();
     finished_ = true;
-    std::filesystem::rename(partial_, path_);
+    out_.commit();
 }
 
 }  // namespace sim

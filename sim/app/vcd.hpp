@@ -5,10 +5,11 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "sim/app/outputs/output_file.hpp"
 #include "sim/core/time.hpp"
 #include "sim/models/wire.hpp"
 
@@ -16,26 +17,25 @@ namespace sim {
 
 class VcdWriter {
   public:
-    /// Starts `path` (written as `path`.partial until finish) with the wires'
-    /// present levels; each signal is named after its wire.
+    /// Starts `dir`/`name` (under its temporary name until finish) with the
+    /// wires' present levels; each signal is named after its wire.
     /// With a window [from, until) only the changes inside it are written,
     /// starting with the levels at `from`.
-    VcdWriter(std::filesystem::path path, const std::vector<Wire*>& wires, Picos from = 0,
-              Picos until = ~Picos{0});
+    VcdWriter(const std::filesystem::path& dir, const std::string& name,
+              const std::vector<Wire*>& wires, Picos from = 0, Picos until = ~Picos{0});
     VcdWriter(const VcdWriter&) = delete;
     VcdWriter& operator=(const VcdWriter&) = delete;
-    ~VcdWriter();
 
-    /// Writes the closing timestamp and moves the file into place.
+    /// Writes the closing timestamp and moves the file into place; throws
+    /// OutputError.
     void finish(Picos end);
+    bool failed() const { return out_.failed(); }
 
   private:
     void change(std::size_t signal, int level, Picos at);
     void open_window();
 
-    std::filesystem::path path_;
-    std::filesystem::path partial_;
-    std::ofstream out_;
+    OutputFile out_;
     std::vector<char> ids_;
     std::vector<int> levels_;
     Picos from_, until_;

@@ -4,6 +4,7 @@
 // fresh process.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -62,6 +63,12 @@ struct BoardConfig {
     uint32_t tick_start = 0;
 };
 
+/// A pin of a GPIO port: port letter and pin number.
+struct Pin {
+    char port;
+    int number;
+};
+
 struct ConsoleByte {
     uint8_t byte;
     Picos at;  // end of the frame on the wire
@@ -102,6 +109,10 @@ class Board {
     /// The motor with this identifier, or null.
     Mf4010Motor* motor(uint32_t id);
     GpioPort& gpio(char port) { return *gpio_.at(static_cast<std::size_t>(port - 'A')); }
+    /// The user LEDs' pins, LED 0 to 2 (wiring table).
+    static constexpr std::size_t kLedCount = 3;
+    /// LED `i`'s pin level.
+    int led(std::size_t i) { return gpio(kLeds[i].port).level(kLeds[i].number); }
     Scb& scb() { return scb_; }
     Dwt& dwt() { return dwt_; }
     /// The bit-banged I2C bus (PF14 clock, PF12 data) and the IMU on it.
@@ -191,6 +202,10 @@ class Board {
     Scb&           scb_        = core<Scb>      ("SCB", cpu_);
     CoreDebugBlock& core_debug_ = core<CoreDebugBlock>("CoreDebug");
     Dwt&           dwt_        = core<Dwt>      ("DWT", cpu_, core_debug_);
+    // User LEDs (Core/Inc/main.h), driven by the firmware through GPIOE and GPIOG.
+    static constexpr std::array<Pin, kLedCount> kLeds{{{'E', 3},    // LED0 PE3
+                                                       {'E', 4},    // LED1 PE4
+                                                       {'G', 9}}};  // LED2 PG9
     // Bit-banged I2C bus: PF14 (SCL) and PF12 (SDA) with the IMU at 0x50 on both (constructor).
     Wire           i2c_scl_{"scl", cpu_.events(), config_.i2c.pull_up_ohms, config_.i2c.capacitance_pf * 1e-12};
     Wire           i2c_sda_{"sda", cpu_.events(), config_.i2c.pull_up_ohms, config_.i2c.capacitance_pf * 1e-12};

@@ -7,11 +7,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -51,6 +54,16 @@ class GimbalSim : public ::testing::Test {
 
     /// Runs gimbal-sim with `args`, its standard output and error into files.
     Outcome run(const std::vector<std::string>& args) {
+        std::vector<std::string> all = {GIMBAL_SIM_EXE};
+        all.insert(all.end(), args.begin(), args.end());
+        return run_command(all);
+    }
+    /// Runs a shell script, $SIM being gimbal-sim and $D the test's folder.
+    Outcome run_shell(const std::string& script) {
+        return run_command(
+            {"/usr/bin/env", "SIM=" GIMBAL_SIM_EXE, "D=" + dir_.string(), "/bin/sh", "-c", script});
+    }
+    Outcome run_command(std::vector<std::string> all) {
         const fs::path out = dir_ / "stdout", err = dir_ / "stderr";
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
@@ -58,8 +71,6 @@ class GimbalSim : public ::testing::Test {
                                          0644);
         posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                          0644);
-        std::vector<std::string> all = {GIMBAL_SIM_EXE};
-        all.insert(all.end(), args.begin(), args.end());
         std::vector<char*> argv;
         for (std::string& a : all) {
             argv.push_back(a.data());
@@ -70,7 +81,7 @@ class GimbalSim : public ::testing::Test {
         const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
         posix_spawn_file_actions_destroy(&actions);
         if (spawned != 0) {
-            ADD_FAILURE() << "cannot start " << GIMBAL_SIM_EXE;
+            ADD_FAILURE() << "cannot start " << all[0];
             return o;
         }
         int status = 0;
@@ -340,6 +351,11 @@ const BadInput kBadInputs[] = {
     {"WindowBackwards", nullptr, {"--window", "5:2"}, "--window"},
     {"WindowNegative", nullptr, {"--window", "-1:2"}, "--window"},
     {"WindowText", nullptr, {"--window", "a:b"}, "--window"},
+    {"StuckAfterNan", nullptr, {"--stuck-after", "nan"}, "--stuck-after"},
+    {"ScenarioEmptyName", nullptr, {"--scenario", ""}, "--scenario"},
+    {"ScenarioFolder", nullptr, {"--scenario", "/"}, "a folder"},
+    {"ScenarioDevice", nullptr, {"--scenario", "/dev/zero"}, "not a regular file"},
+    {"OutEmpty", nullptr, {"--out", ""}, "--out"},
 };
 
 // The start-up frames on CAN2 as the board test sees them (commands from the
@@ -553,6 +569,98 @@ TEST_F(GimbalSim, ControlGainsReplaceTheConstantsForTheRun) {
         // 10 degrees reads as 1820/32768*180 = 9.99755859375
         EXPECT_NEAR(first, c.first_roll_dps, std::abs(c.first_roll_dps) * 0.001 + 0.011);
     }
+}
+
+// Files the reader must refuse whole: what a JSON parser would stop short of.
+TEST_F(GimbalSim, RefusesScenarioFilesWithANulByteOrTooLarge) {
+    const std::pair<std::string, const char*> cases[] = {
+        {std::string("{}\0garbage", 10), "a NUL byte at offset 2"},
+        {"{}" + std::string(2 << 20, ' '), "larger than"},
+    };
+    for (const auto& [text, named] : cases) {
+        const Outcome o = run({"--scenario", scenario(text), "--out", dir_ / "out", "--quiet"});
+        EXPECT_EQ(o.status, 2);
+        EXPECT_NE(o.err.find(named), std::string::npos) << o.err;
+        EXPECT_FALSE(fs::exists(dir_ / "out"));
+    }
+}
+
+// An output that cannot be written ends the run with status 4, a message
+// naming the file and the reason, and none of the run's files in the folder.
+TEST_F(GimbalSim, AnOutputThatCannotBeWrittenEndsTheRunWithStatus4AndNoFiles) {
+    const bool can_mount = std::system("unshare -m true 2>/dev/null") == 0;
+    struct Case {
+        const char* setup;  // shell, before the run into $D/m/o
+        bool mounts;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"rmdir $D/m && touch $D/m", false, "Not a directory"},
+        {"mount -t tmpfs -o size=64k,ro tmpfs $D/m", true, "Read-only file system"},
+        {"mount -t tmpfs -o size=32k tmpfs $D/m", true, "No space left on device"},
+        {"ulimit -f 40", false, "File too large"},  // 20 KiB
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.setup);
+        if (c.mounts && !can_mount) {
+            continue;  // no mount namespace here
+        }
+        fs::remove_all(dir_ / "m");
+        fs::create_directory(dir_ / "m");
+        const std::string script = std::string(c.setup) +
+                                   " && { $SIM --duration 5 --no-plot --quiet --out $D/m/o; "
+                                   "s=$?; ls -A $D/m/o 2>/dev/null; exit $s; }";
+        const Outcome o =
+            c.mounts ? run_shell("unshare -m sh -c '" + script + "'") : run_shell(script);
+        EXPECT_EQ(o.status, 4) << o.err;
+        EXPECT_NE(o.err.find("cannot write '"), std::string::npos) << o.err;
+        EXPECT_NE(o.err.find(c.reason), std::string::npos) << o.err;
+        EXPECT_TRUE(o.out == "" || o.out == "gimbal-sim.lock\n") << o.out;
+    }
+}
+
+// A run ended by a signal or a closed standard output leaves whole files and
+// says so; a second run into its folder meanwhile is refused.
+TEST_F(GimbalSim, StopsCleanlyOnASignalAndHoldsItsFolder) {
+    const Outcome o = run_shell(
+        "$SIM --duration 3000 --no-plot --quiet --out $D/o & p=$!; "
+        "while [ ! -e $D/o/console.log.partial ]; do sleep 0.1; done; "
+        "$SIM --duration 1 --quiet --out $D/o 2>&1; kill -TERM $p; wait $p");
+    EXPECT_EQ(o.status, 143) << o.err;
+    EXPECT_NE(o.out.find("is in use by another run"), std::string::npos) << o.out;
+    EXPECT_NE(o.err.find("interrupted by SIGTERM"), std::string::npos) << o.err;
+    const json summary = comparable_summary(dir_ / "o");
+    EXPECT_EQ(summary["interrupted"], "SIGTERM");
+    const auto trace = lines_of(read_file(dir_ / "o" / "trace.csv"));
+    ASSERT_GT(trace.size(), 1u);
+    EXPECT_EQ(std::count(trace.back().begin(), trace.back().end(), ','), 15) << trace.back();
+    EXPECT_EQ(read_file(dir_ / "o" / "trace.csv").back(), '\n');
+    const std::string vcd = read_file(dir_ / "o" / "i2c.vcd");
+    EXPECT_EQ(
+        vcd.substr(vcd.rfind('#')),
+        "#" + std::to_string(std::llround(summary["virtual_time_s"].get<double>() * 1e9)) + "\n");
+    for (const auto& entry : fs::directory_iterator(dir_ / "o")) {
+        EXPECT_EQ(entry.path().string().find(".partial"), std::string::npos) << entry.path();
+    }
+
+    const Outcome pipe = run_shell("$SIM --duration 30 --no-plot --out $D/p | head -1");
+    EXPECT_EQ(comparable_summary(dir_ / "p")["interrupted"], "SIGPIPE") << pipe.err;
+}
+
+// A run clears what an earlier run left under the names it writes, and only that.
+TEST_F(GimbalSim, RemovesAnEarlierRunsFilesAndNothingElse) {
+    fs::create_directory(dir_ / "o");
+    for (const char* f :
+         {"plot.png", "i2c.vcd", "trace.csv.partial", "summary.json", "notes.txt"}) {
+        write_file(dir_ / "o" / f, "old");
+    }
+    const Outcome o = run({"--duration", "0.5", "--lean", "--out", dir_ / "o", "--quiet"});
+    ASSERT_EQ(o.status, 0) << o.err;
+    for (const char* f : {"plot.png", "i2c.vcd", "trace.csv.partial", "can1.log", "trace.csv"}) {
+        EXPECT_FALSE(fs::exists(dir_ / "o" / f)) << f;
+    }
+    EXPECT_EQ(read_file(dir_ / "o" / "notes.txt"), "old");
+    EXPECT_EQ(comparable_summary(dir_ / "o")["virtual_time_s"], 0.5);
 }
 
 }  // namespace

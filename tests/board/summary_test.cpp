@@ -1,6 +1,11 @@
-// The CAN bit rate that summary.json reports, from a controller's BTR.
+// The CAN bit rate that summary.json reports, from a controller's BTR; the
+// README's list of outputs against the registry.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <sstream>
+
+#include "sim/app/outputs/writer.hpp"
 #include "sim/app/run.hpp"
 
 namespace {
@@ -30,5 +35,16 @@ INSTANTIATE_TEST_SUITE_P(Timings, CanBitRate,
                              BitTiming{(7u << 20) | (15u << 16) | 0x3FFu, 42000000, 1640},
                              // Reset value and a cleared register: bit timing never set.
                              BitTiming{0x01230000u, 42000000, 0}, BitTiming{0, 42000000, 0}));
+
+TEST(OutputRegistry, IsTheReadmesListOfOutputs) {
+    std::ifstream in(GIMBAL_SOURCE_DIR "/README.md");
+    std::ostringstream readme;
+    readme << in.rdbuf();
+    const std::string begin = "<!-- outputs: from sim/app/outputs/registry.cpp -->\n";
+    const std::size_t at = readme.str().find(begin);
+    ASSERT_NE(at, std::string::npos);
+    const std::string table = sim::output_table_markdown();
+    EXPECT_EQ(readme.str().substr(at + begin.size(), table.size()), table);
+}
 
 }  // namespace
