@@ -32,28 +32,19 @@
 
 namespace sim {
 
-/// Board-level settings a scenario can change; faults are settings, not code.
+/// Board-level settings a scenario can change, each device's own; faults are
+/// settings, not code. (The kernel's are the platform layer's: KernelSettings.)
 struct BoardConfig {
-    bool crystal_fitted = true;       // HSE crystal present
-    bool queue_create_fails = false;  // the kernel refuses every message queue
-    struct Imu {
-        bool present = true;  // absent: never acknowledges
-        // Raw registers Roll, Pitch, Yaw, TEMP: a level platform at 25 °C.
-        int16_t roll = 0, pitch = 0, yaw = 0, temp = 2500;
-        Picos hold_sda_low = 0;  // SDA held low from power-on for this long
-        Picos stretch_scl = 0;   // SCL held low this long after each address acknowledge
-        Picos hold_scl_low = 0;  // SCL held low from power-on for this long
-        /// The faults above hold inside the window only (held lines from its start).
-        FaultWindow window;
-    } imu;
+    RccSettings rcc;
+    ImuSettings imu;
+    /// The IMU's faults hold inside the window only (held lines from its start).
+    std::optional<FaultWindow> imu_window;
     /// Motors on CAN2's bus (CAN1's has nothing attached).
     std::vector<MotorConfig> motors = {MotorConfig{0x141}, MotorConfig{0x142}};
-    /// The gimbal the IMU sits on; without it the IMU's registers hold `imu`'s values.
-    std::optional<PlantConfig> plant;
     /// A motor's settings that hold inside a window only (default ones outside).
     std::map<uint32_t, FaultWindow> motor_windows;
-    /// The HAL tick and the kernel tick at reset.
-    uint32_t tick_start = 0;
+    /// The gimbal the IMU sits on; without it the IMU's registers hold `imu`'s values.
+    std::optional<PlantConfig> plant;
 };
 
 struct ConsoleByte {
@@ -169,7 +160,7 @@ class Board {
     // clang-format off
     // ---- Wiring table ------------------------------------------------------------------
     //            model                        name      address     size   model's own wiring
-    Rcc&           rcc_    = at<Rcc>          ("RCC",    0x40023800, 0x400, cpu_, config_.crystal_fitted);
+    Rcc&           rcc_    = at<Rcc>          ("RCC",    0x40023800, 0x400, cpu_, !config_.rcc.no_crystal);
     Tim1&          tim1_   = at<Tim1>         ("TIM1",   0x40010000, 0x400, cpu_, rcc_, /*IRQ TIM1_UP_TIM10*/ 25);
     Usart&         usart1_ = at<Usart>        ("USART1", 0x40011000, 0x400, cpu_, rcc_, /*APB2ENR*/ 1u << 4, /*APB2*/ true);
     Usart&         usart6_ = at<Usart>        ("USART6", 0x40011400, 0x400, cpu_, rcc_, /*APB2ENR*/ 1u << 5, /*APB2*/ true);
