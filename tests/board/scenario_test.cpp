@@ -114,22 +114,25 @@ TEST(ScenarioReader, RefusesBadInputNamingTheKey) {
 
 // Every key of the tables is read where the table says: a value of the wrong
 // type is refused naming it, and a default value is taken.
+// A table's path ("motors.ID.present") as a pointer into a scenario.
+json::json_pointer pointer(const std::string& path) {
+    std::string p = "/" + std::regex_replace(path, std::regex("\\."), "/");
+    p = std::regex_replace(p, std::regex("/ID"), "/0x141");
+    return json::json_pointer(std::regex_replace(p, std::regex("/AXIS"), "/roll"));
+}
+
 TEST(ScenarioReader, ReadsEveryKeyOfTheTables) {
     for (const sim::ScenarioKey& k : sim::scenario_keys()) {
         if (!k.field) {
             continue;
         }
-        std::string path = k.path;
-        for (auto [from, to] : {std::pair{"ID", "0x141"}, std::pair{"AXIS", "roll"}}) {
-            if (auto at = path.find(from); at != std::string::npos) {
-                path.replace(at, std::string(from).size(), to);
-            }
-        }
+        const std::string path =
+            std::regex_replace(pointer(k.path).to_string().substr(1), std::regex("/"), ".");
         json doc;
         if (path.rfind("control.roll.", 0) == 0) {
             doc["control"]["roll"] = {{"kp", 1}, {"ki", 1}, {"kd", 1}};
         }
-        doc[json::json_pointer("/" + std::regex_replace(path, std::regex("\\."), "/"))] = "x";
+        doc[pointer(k.path)] = "x";
         EXPECT_NE(refusal(doc.dump()).find("'" + path + "'"), std::string::npos)
             << doc.dump() << " gave " << refusal(doc.dump());
     }
@@ -161,6 +164,12 @@ TEST(ScenarioKeys, ReadmeTableAndFuzzDictionaryAreTheTables) {
     }
     EXPECT_EQ(table, sim::scenario_key_table()) << "run with GIMBAL_WRITE_KEYS=1 to rewrite";
     EXPECT_EQ(read_file(dict_path), sim::scenario_dictionary());
+    // The fuzzer's seed that holds every key.
+    const json seed =
+        json::parse(read_file(GIMBAL_SOURCE_DIR "/fuzz/corpus/scenario/every-key.json"));
+    for (const sim::ScenarioKey& k : sim::scenario_keys()) {
+        EXPECT_TRUE(seed.contains(pointer(k.path))) << k.path;
+    }
 }
 
 }  // namespace
