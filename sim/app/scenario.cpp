@@ -59,6 +59,8 @@ template <class... F>
 struct Overload : F... {
     using F::operator()...;
 };
+template <class... F>
+Overload(F...) -> Overload<F...>;
 
 std::string number_text(double value) {
     std::ostringstream text;
