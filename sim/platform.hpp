@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "sim/core/settings.hpp"
+
 namespace sim {
 
 /// Power-on of the firmware on the virtual board: the vector table is put in
@@ -43,6 +45,25 @@ std::string running_context();
 }  // namespace sim
 
 namespace sim {
+
+/// What a scenario sets of the kernel stand-in; set before power-on.
+struct KernelSettings {
+    bool queue_create_fails = false;  // the kernel refuses every message queue
+    /// The HAL tick and the kernel tick at reset, as after long uptime: both
+    /// count on from here and wrap past 2^32 - 1.
+    uint32_t tick_start = 0;
+};
+
+// clang-format off
+inline const Field<KernelSettings> kKernelFields[] = {
+    {"faults.queue_create_fails", &KernelSettings::queue_create_fails, "", 0, 1, "the kernel refuses to create message queues"},
+    {.key = "ticks.start", .member = &KernelSettings::tick_start, .unit = "", .min = 0, .max = 4294967295.0,
+     .meaning = "the HAL tick and the kernel tick at reset, as after long uptime: both wrap past 2^32 - 1", .when_set = true},
+};
+// clang-format on
+
+void set_kernel_settings(const KernelSettings& settings);
+const KernelSettings& kernel_settings();
 
 /// PID gains and limit a run uses instead of the firmware's constants. The
 /// firmware's sources keep their constants; the virtual board writes these

@@ -36,6 +36,10 @@ uint32_t can_bit_rate_hz(uint32_t btr, uint32_t pclk1_hz) {
 
 namespace {
 
+Picos picos(double seconds) {
+    return static_cast<Picos>(std::llround(seconds * 1e12));
+}
+
 // Where the error figures start if the control loop never steps: the
 // control task's 5 s start-up wait and its start-up exchanges.
 constexpr double kFallbackSettleS = 6.0;
@@ -286,56 +290,10 @@ void finish_writers(std::vector<std::unique_ptr<Writer>>& writers, const RunEnd&
 
 }  // namespace
 
-namespace {
-
-Picos picos(double seconds) {
-    return static_cast<Picos>(std::llround(seconds * 1e12));
-}
-
-FaultWindow fault_window(const WindowSettings& w) {
-    return {picos(w.from_s), w.until_s ? picos(*w.until_s) : kNever,
-            w.every_s ? picos(*w.every_s) : 0};
-}
-
-}  // namespace
-
 BoardConfig board_config(const Scenario& scenario) {
-    BoardConfig config;
-    config.queue_create_fails = scenario.faults.queue_create_fails;
-    config.crystal_fitted = !scenario.faults.no_crystal;
-    config.imu.present = scenario.imu.present;
-    config.imu.roll = scenario.imu.roll;
-    config.imu.pitch = scenario.imu.pitch;
-    config.imu.yaw = scenario.imu.yaw;
-    config.imu.temp = scenario.imu.temp;
-    config.imu.hold_sda_low = static_cast<Picos>(std::llround(scenario.imu.hold_sda_low_ms * 1e9));
-    config.imu.stretch_scl = static_cast<Picos>(std::llround(scenario.imu.stretch_scl_us * 1e6));
-    config.imu.hold_scl_low = static_cast<Picos>(std::llround(scenario.imu.hold_scl_low_ms * 1e9));
-    if (scenario.imu.window) {
-        config.imu.window = fault_window(*scenario.imu.window);
-    }
-    config.motors.clear();
-    for (const auto& [id, m] : scenario.motors) {
-        config.motors.push_back(
-            MotorConfig{id, m.present, m.answers, m.reply_delay_us, m.close_garbage});
-        if (m.window) {
-            config.motor_windows[id] = fault_window(*m.window);
-        }
-    }
-    PlantConfig plant;
-    plant.roll = scenario.disturbance.roll;
-    plant.pitch = scenario.disturbance.pitch;
-    plant.imu_rate_hz = scenario.plant.imu_rate_hz;
-    plant.angle_noise_deg = scenario.plant.angle_noise_deg;
-    plant.rate_noise_dps = scenario.plant.rate_noise_dps;
-    plant.accel_noise_g = scenario.plant.accel_noise_g;
-    plant.temperature_c = scenario.plant.temperature_c;
-    plant.seed = scenario.seed;
-    plant.feeds_imu = !scenario.imu.raw_given;
-    config.plant = plant;
-    config.tick_start = scenario.tick_start;
-    config.i2c.pull_up_ohms = scenario.i2c.pull_up_ohms.value_or(config.i2c.pull_up_ohms);
-    config.i2c.capacitance_pf = scenario.i2c.bus_capacitance_pf.value_or(config.i2c.capacitance_pf);
+    BoardConfig config = scenario.board;
+    config.plant->seed = scenario.seed;
+    config.plant->feeds_imu = !scenario.board.imu.registers_held;
     return config;
 }
 
@@ -355,6 +313,7 @@ ControlOverride control_override(const Scenario& scenario) {
 }
 
 RunResult run_firmware(const Scenario& scenario, const RunHooks& hooks) {
+    set_kernel_settings(scenario.kernel);
     Board& board = Board::create(board_config(scenario));
     set_control_override(control_override(scenario));
     Probes probes{board, {}, {}, {}, {}};

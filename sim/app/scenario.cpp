@@ -1,21 +1,221 @@
 #include "sim/app/scenario.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
-#include <initializer_list>
 #include <set>
-#include <tuple>
 #include <sstream>
+#include <string_view>
+#include <type_traits>
 #include <utility>
 
 #include "sim/app/input_file.hpp"
+// GCC follows every alternative of a field's member pointer, also those a
+// small struct has no member of, and warns of reads it never makes.
+#pragma GCC diagnostic ignored "-Warray-bounds"
+#pragma GCC diagnostic ignored "-Wpragmas"
+#pragma GCC diagnostic ignored "-Wunknown-warning-option"
 
 namespace sim {
 
 namespace {
 
 using nlohmann::json;
+
+// ---- The scenario's own field tables --------------------------------------------------
+
+// Output limit in 0.01 degree/s: the firmware truncates the output to a
+// 32-bit integer, so a limit must keep every output inside that range.
+constexpr double kMaxOutputLimit = 2147483520.0;  // largest float below 2^31
+constexpr double kMaxGain = 1e6;
+constexpr double kMaxSeed = 18446744073709551615.0;  // 2^64 - 1, said so in messages
+
+void check_run_length(double seconds, const std::string& what) {
+    check_duration(seconds, what);
+}
+
+// clang-format off
+const Field<Scenario> kScenarioFields[] = {
+    {.key = "duration_s", .member = &Scenario::duration_s, .unit = "s", .min = 0, .max = kMaxDurationS,
+     .meaning = "virtual seconds to run", .check = check_run_length},
+    {"seed", &Scenario::seed, "", 0, kMaxSeed, "seed of the run's random choices"},
+};
+const Field<Scenario::Gains> kGainFields[] = {
+    {"kp", &Scenario::Gains::kp, "", -kMaxGain, kMaxGain, "proportional gain"},
+    {"ki", &Scenario::Gains::ki, "", -kMaxGain, kMaxGain, "integral gain"},
+    {"kd", &Scenario::Gains::kd, "", -kMaxGain, kMaxGain, "derivative gain"},
+};
+const Field<Scenario::Control> kControlFields[] = {
+    {.key = "output_max", .member = &Scenario::Control::output_max, .unit = "0.01 deg/s", .min = 0,
+     .max = kMaxOutputLimit,
+     .meaning = "the controllers' output and running-sum limit (so that the firmware's conversion to a 32-bit speed cannot overflow)",
+     .default_text = "the firmware's 36000"},
+};
+// clang-format on
+
+// ---- Reading and writing a table ------------------------------------------------------
+
+template <class... F>
+struct Overload : F... {
+    using F::operator()...;
+};
+template <class... F>
+Overload(F...) -> Overload<F...>;
+
+std::string number_text(double value) {
+    std::ostringstream text;
+    text << value;
+    return text.str();
+}
+
+std::string integer_text(double value) {
+    return value >= kMaxSeed ? "2^64-1" : std::to_string(static_cast<long long>(value));
+}
+
+std::string shown(const json& v) {
+    return v.is_number() ? v.dump() : v.type_name();
+}
+
+// The key's first part ("raw" of "raw.roll") and the rest ("" when none).
+std::pair<std::string, std::string> split(std::string_view key) {
+    const auto dot = key.find('.');
+    if (dot == std::string_view::npos) {
+        return {std::string(key), ""};
+    }
+    return {std::string(key.substr(0, dot)), std::string(key.substr(dot + 1))};
+}
+
+// The value a key names in `object`, or null when absent.
+const json* find(const json& object, std::string_view key) {
+    const auto [head, rest] = split(key);
+    if (!object.is_object() || !object.contains(head)) {
+        return nullptr;
+    }
+    const json& v = object[head];
+    return rest.empty() ? &v : find(v, rest);
+}
+
+Picos unit_picos(std::string_view unit) {
+    return unit == "ms" ? kPsPerMs : unit == "us" ? kPsPerUs : kPsPerS;
+}
+
+template <class S>
+void read_field(const json& v, const Field<S>& f, const std::string& path, S& s) {
+    auto refuse = [&](const std::string& what) {
+        throw ScenarioError("'" + path + "' must be " + what + ", not " + shown(v));
+    };
+    auto number = [&]() {
+        if (f.check != nullptr) {
+            if (!v.is_number()) {
+                throw ScenarioError("'" + path + "' must be a number, not " + v.type_name());
+            }
+            f.check(v.get<double>(), "'" + path + "'");
+            return v.get<double>();
+        }
+        if (!v.is_number() || !std::isfinite(v.get<double>()) || v.get<double>() < f.min ||
+            v.get<double>() > f.max) {
+            refuse("a number from " + number_text(f.min) + " to " + number_text(f.max));
+        }
+        return v.get<double>();
+    };
+    auto whole = [&]() {
+        if (!v.is_number_unsigned() || static_cast<double>(v.get<uint64_t>()) > f.max) {
+            refuse("an integer from " + integer_text(f.min) + " to " + integer_text(f.max));
+        }
+        return v.get<uint64_t>();
+    };
+    std::visit(
+        Overload{
+            [&](bool S::*m) {
+                if (f.words[0] != nullptr) {
+                    if (!v.is_string() || (v != f.words[0] && v != f.words[1])) {
+                        throw ScenarioError("'" + path + "' must be \"" + f.words[0] + "\" or \"" +
+                                            f.words[1] + "\", not " + v.dump());
+                    }
+                    s.*m = v == f.words[1];
+                } else if (!v.is_boolean()) {
+                    throw ScenarioError("'" + path + "' must be true or false, not " +
+                                        v.type_name());
+                } else {
+                    s.*m = v.get<bool>();
+                }
+            },
+            [&](double S::*m) { s.*m = number(); },
+            [&](std::optional<double> S::*m) { s.*m = number(); },
+            [&](int16_t S::*m) {
+                const bool integral =
+                    v.is_number_integer() ||
+                    (v.is_number_float() && std::trunc(v.get<double>()) == v.get<double>());
+                if (!integral || v.get<double>() < f.min || v.get<double>() > f.max) {
+                    refuse("an integer from " + integer_text(f.min) + " to " + integer_text(f.max));
+                }
+                s.*m = static_cast<int16_t>(v.get<double>());
+            },
+            [&](uint32_t S::*m) { s.*m = static_cast<uint32_t>(whole()); },
+            [&](uint64_t S::*m) { s.*m = whole(); },
+            [&](Duration S::*m) {
+                const Picos unit = unit_picos(f.unit);
+                s.*m = f.whole ? Duration{whole() * unit} : Duration::of(number(), unit);
+            },
+        },
+        f.member);
+}
+
+/// Reads the keys of `fields` that `object` holds, in the table's order.
+template <class S>
+void read_fields(const json& object, const std::string& prefix, Fields<S> fields, S& s) {
+    for (const Field<S>& f : fields) {
+        if (const json* v = find(object, f.key)) {
+            read_field(*v, f, prefix + f.key, s);
+        }
+    }
+}
+
+template <class S>
+json field_json(const Field<S>& f, const S& s) {
+    return std::visit(
+        Overload{
+            [&](bool S::*m) {
+                return f.words[0] != nullptr ? json(f.words[s.*m ? 1 : 0]) : json(s.*m);
+            },
+            [&](std::optional<double> S::*m) { return s.*m ? json(*(s.*m)) : json(); },
+            [&](Duration S::*m) {
+                const Picos unit = unit_picos(f.unit);
+                return f.whole ? json((s.*m).ps / unit) : json((s.*m).in(unit));
+            },
+            [&](auto m) { return json(s.*m); },
+        },
+        f.member);
+}
+
+/// The keys of `fields` as `s` holds them, into `out` (keys with a dot into
+/// their object).
+template <class S>
+void write_fields(json& out, Fields<S> fields, const S& s) {
+    static const S defaults{};
+    for (const Field<S>& f : fields) {
+        json v = field_json(f, s);
+        if (v.is_null() || (f.when_set && v == field_json(f, defaults))) {
+            continue;
+        }
+        auto [head, rest] = split(f.key);
+        (rest.empty() ? out[head] : out[head][rest]) = std::move(v);
+    }
+}
+
+/// Keys `fields` allows directly in the object at `sub` ("" for its own).
+template <class S>
+void allowed(std::set<std::string>& keys, Fields<S> fields, std::string_view sub = "") {
+    for (const Field<S>& f : fields) {
+        auto [head, rest] = split(f.key);
+        if (sub.empty()) {
+            keys.insert(head);
+        } else if (head == sub && !rest.empty()) {
+            keys.insert(split(rest).first);
+        }
+    }
+}
 
 void refuse_unknown(const json& object, const std::set<std::string>& known,
                     const std::string& prefix) {
@@ -26,113 +226,48 @@ void refuse_unknown(const json& object, const std::set<std::string>& known,
     }
 }
 
-const char* type_name(const json& value) {
-    return value.type_name();
-}
-
-bool read_bool(const json& object, const std::string& key, const std::string& path) {
-    const json& v = object[key];
-    if (!v.is_boolean()) {
-        throw ScenarioError("'" + path + "' must be true or false, not " + type_name(v));
-    }
-    return v.get<bool>();
-}
-
-int16_t read_register(const json& object, const std::string& key, const std::string& path) {
-    const json& v = object[key];
-    const bool integral = v.is_number_integer() ||
-                          (v.is_number_float() && std::trunc(v.get<double>()) == v.get<double>());
-    if (!integral || v.get<double>() < -32768.0 || v.get<double>() > 32767.0) {
-        throw ScenarioError("'" + path + "' must be an integer from -32768 to 32767, not " +
-                            (v.is_number() ? v.dump() : type_name(v)));
-    }
-    return static_cast<int16_t>(v.get<double>());
-}
-
-double read_span(const json& object, const std::string& key, const std::string& path, double max) {
-    const json& v = object[key];
-    if (!v.is_number() || !std::isfinite(v.get<double>()) || v.get<double>() < 0.0 ||
-        v.get<double>() > max) {
-        std::ostringstream msg;
-        msg << "'" << path << "' must be a number from 0 to " << max << ", not "
-            << (v.is_number() ? v.dump() : type_name(v));
-        throw ScenarioError(msg.str());
-    }
-    return v.get<double>();
-}
-
-double read_number(const json& object, const std::string& key, const std::string& path, double min,
-                   double max) {
-    const json& v = object[key];
-    if (!v.is_number() || !std::isfinite(v.get<double>()) || v.get<double>() < min ||
-        v.get<double>() > max) {
-        std::ostringstream msg;
-        msg << "'" << path << "' must be a number from " << min << " to " << max << ", not "
-            << (v.is_number() ? v.dump() : type_name(v));
-        throw ScenarioError(msg.str());
-    }
-    return v.get<double>();
-}
-
 const json& object_at(const json& parent, const std::string& key, const std::string& path) {
     const json& v = parent[key];
     if (!v.is_object()) {
-        throw ScenarioError("'" + path + "' must be an object, not " + type_name(v));
+        throw ScenarioError("'" + path + "' must be an object, not " + v.type_name());
     }
     return v;
 }
 
-// Reads the optional numeric keys of `object` into their fields.
-void read_numbers(const json& object, const std::string& prefix,
-                  std::initializer_list<std::tuple<const char*, double*, double, double>> keys) {
-    for (const auto& [key, field, min, max] : keys) {
-        if (object.contains(key)) {
-            *field = read_number(object, key, prefix + key, min, max);
+// An object of the scenario whose keys are those of `tables` (and `extra`),
+// each sub-object checked before any key is read.
+template <class... S>
+void check_keys(const json& object, const std::string& prefix, std::set<std::string> extra,
+                Fields<S>... tables) {
+    (allowed(extra, tables), ...);
+    refuse_unknown(object, extra, prefix);
+    for (const std::string& key : extra) {
+        std::set<std::string> inner;
+        (allowed(inner, tables, key), ...);
+        if (!inner.empty() && object.contains(key)) {
+            refuse_unknown(object_at(object, key, prefix + key), inner, prefix + key + ".");
         }
     }
 }
 
-Scenario::Plant parse_plant(const json& doc) {
-    const json& plant = object_at(doc, "plant", "plant");
-    refuse_unknown(
-        plant,
-        {"imu_rate_hz", "angle_noise_deg", "rate_noise_dps", "accel_noise_g", "temperature_c"},
-        "plant.");
-    Scenario::Plant p;
-    read_numbers(plant, "plant.",
-                 {{"imu_rate_hz", &p.imu_rate_hz, 0.1, 1000.0},
-                  {"angle_noise_deg", &p.angle_noise_deg, 0.0, 10.0},
-                  {"rate_noise_dps", &p.rate_noise_dps, 0.0, 100.0},
-                  {"accel_noise_g", &p.accel_noise_g, 0.0, 1.0},
-                  {"temperature_c", &p.temperature_c, -40.0, 85.0}});
-    return p;
-}
+// ---- The scenario's objects -----------------------------------------------------------
 
 AxisMotion parse_axis_motion(const json& parent, const std::string& axis) {
     const std::string path = "disturbance." + axis;
     const json& m = object_at(parent, axis, path);
-    refuse_unknown(m, {"tilt_deg", "steps", "sway", "random_walk_deg_per_sqrt_s"}, path + ".");
+    check_keys(m, path + ".", {"steps"}, Fields<AxisMotion>(kAxisMotionFields));
     AxisMotion a;
-    read_numbers(m, path + ".",
-                 {{"tilt_deg", &a.tilt_deg, -90.0, 90.0},
-                  {"random_walk_deg_per_sqrt_s", &a.random_walk_deg_per_sqrt_s, 0.0, 100.0}});
-    if (m.contains("sway")) {
-        const json& sway = object_at(m, "sway", path + ".sway");
-        refuse_unknown(sway, {"amplitude_deg", "frequency_hz", "phase_deg"}, path + ".sway.");
-        read_numbers(sway, path + ".sway.",
-                     {{"amplitude_deg", &a.sway_amplitude_deg, 0.0, 90.0},
-                      {"frequency_hz", &a.sway_frequency_hz, 0.0, 100.0},
-                      {"phase_deg", &a.sway_phase_deg, -360.0, 360.0}});
-    }
+    read_fields(m, path + ".", Fields<AxisMotion>(kAxisMotionFields), a);
     if (m.contains("steps")) {
         const json& steps = m["steps"];
         if (!steps.is_array()) {
-            throw ScenarioError("'" + path + ".steps' must be a list, not " + type_name(steps));
+            throw ScenarioError("'" + path + ".steps' must be a list, not " + steps.type_name());
         }
         for (std::size_t i = 0; i < steps.size(); i++) {
             const std::string item = path + ".steps[" + std::to_string(i) + "]";
             if (!steps[i].is_object()) {
-                throw ScenarioError("'" + item + "' must be an object, not " + type_name(steps[i]));
+                throw ScenarioError("'" + item + "' must be an object, not " +
+                                    steps[i].type_name());
             }
             refuse_unknown(steps[i], {"at_s", "deg"}, item + ".");
             for (const char* key : {"at_s", "deg"}) {
@@ -140,34 +275,23 @@ AxisMotion parse_axis_motion(const json& parent, const std::string& axis) {
                     throw ScenarioError("'" + item + "." + key + "' is missing");
                 }
             }
-            a.steps.emplace_back(read_number(steps[i], "at_s", item + ".at_s", 0.0, kMaxDurationS),
-                                 read_number(steps[i], "deg", item + ".deg", -90.0, 90.0));
+            // clang-format off
+            const Field<AxisMotion> at{"", &AxisMotion::tilt_deg, "s", 0, kMaxDurationS, ""};
+            const Field<AxisMotion> deg{"", &AxisMotion::tilt_deg, "deg", -90, 90, ""};
+            // clang-format on
+            AxisMotion step;
+            read_field(steps[i]["at_s"], at, item + ".at_s", step);
+            const double at_s = step.tilt_deg;
+            read_field(steps[i]["deg"], deg, item + ".deg", step);
+            a.steps.emplace_back(at_s, step.tilt_deg);
         }
     }
     return a;
 }
 
-Scenario::Disturbance parse_disturbance(const json& doc) {
-    const json& d = object_at(doc, "disturbance", "disturbance");
-    refuse_unknown(d, {"roll", "pitch"}, "disturbance.");
-    Scenario::Disturbance s;
-    if (d.contains("roll")) {
-        s.roll = parse_axis_motion(d, "roll");
-    }
-    if (d.contains("pitch")) {
-        s.pitch = parse_axis_motion(d, "pitch");
-    }
-    return s;
-}
-
-// Output limit in 0.01 degree/s: the firmware truncates the output to a
-// 32-bit integer, so a limit must keep every output inside that range.
-constexpr double kMaxOutputLimit = 2147483520.0;  // largest float below 2^31
-constexpr double kMaxGain = 1e6;
-
 Scenario::Control parse_control(const json& doc) {
     const json& c = object_at(doc, "control", "control");
-    refuse_unknown(c, {"roll", "pitch", "output_max"}, "control.");
+    check_keys(c, "control.", {"roll", "pitch"}, Fields<Scenario::Control>(kControlFields));
     Scenario::Control s;
     for (auto [axis, gains] : {std::pair{"roll", &s.roll}, std::pair{"pitch", &s.pitch}}) {
         if (!c.contains(axis)) {
@@ -175,118 +299,51 @@ Scenario::Control parse_control(const json& doc) {
         }
         const std::string path = std::string("control.") + axis;
         const json& g = object_at(c, axis, path);
-        refuse_unknown(g, {"kp", "ki", "kd"}, path + ".");
-        Scenario::Gains v;
-        for (auto [key, field] :
-             {std::pair{"kp", &v.kp}, std::pair{"ki", &v.ki}, std::pair{"kd", &v.kd}}) {
-            if (!g.contains(key)) {
-                throw ScenarioError("'" + path + "." + key + "' is missing (give all three gains)");
+        check_keys(g, path + ".", {}, Fields<Scenario::Gains>(kGainFields));
+        for (const auto& f : kGainFields) {
+            if (!g.contains(f.key)) {
+                throw ScenarioError("'" + path + "." + f.key +
+                                    "' is missing (give all three gains)");
             }
-            *field = read_number(g, key, path + "." + key, -kMaxGain, kMaxGain);
         }
+        Scenario::Gains v;
+        read_fields(g, path + ".", Fields<Scenario::Gains>(kGainFields), v);
         *gains = v;
     }
-    if (c.contains("output_max")) {
-        s.output_max = read_number(c, "output_max", "control.output_max", 0.0, kMaxOutputLimit);
-    }
+    read_fields(c, "control.", Fields<Scenario::Control>(kControlFields), s);
     return s;
 }
 
-// "from_s", "until_s", "every_s" of an object whose faults come and go.
-std::optional<WindowSettings> read_window(const json& object, const std::string& prefix) {
-    if (!object.contains("from_s") && !object.contains("until_s") && !object.contains("every_s")) {
+// "from_s", "until_s", "every_s" of an object whose faults come and go;
+// compared as the board holds them, to the picosecond.
+std::optional<FaultWindow> read_window(const json& object, const std::string& prefix) {
+    std::set<std::string> keys;
+    allowed(keys, Fields<FaultWindow>(kWindowFields));
+    if (std::none_of(keys.begin(), keys.end(), [&](auto& k) { return object.contains(k); })) {
         return std::nullopt;
     }
-    WindowSettings w;
-    if (object.contains("from_s")) {
-        w.from_s = read_span(object, "from_s", prefix + "from_s", kMaxDurationS);
+    FaultWindow w;
+    read_fields(object, prefix, Fields<FaultWindow>(kWindowFields), w);
+    if (object.contains("until_s") && w.until <= w.from) {
+        throw ScenarioError("'" + prefix + "until_s' must be later than from_s");
     }
-    if (object.contains("until_s")) {
-        w.until_s = read_span(object, "until_s", prefix + "until_s", kMaxDurationS);
-        if (*w.until_s <= w.from_s) {
-            throw ScenarioError("'" + prefix + "until_s' must be later than from_s");
-        }
-    }
-    if (object.contains("every_s")) {
-        w.every_s = read_span(object, "every_s", prefix + "every_s", kMaxDurationS);
-        if (!w.until_s || *w.every_s <= *w.until_s - w.from_s) {
-            throw ScenarioError("'" + prefix +
-                                "every_s' needs until_s and must be longer than the window");
-        }
+    if (object.contains("every_s") &&
+        (!object.contains("until_s") || w.every.ps <= w.until.ps - w.from.ps)) {
+        throw ScenarioError("'" + prefix +
+                            "every_s' needs until_s and must be longer than the window");
     }
     return w;
 }
 
-json window_json(const WindowSettings& w) {
-    json j = {{"from_s", w.from_s}};
-    if (w.until_s) {
-        j["until_s"] = *w.until_s;
-    }
-    if (w.every_s) {
-        j["every_s"] = *w.every_s;
-    }
-    return j;
+void parse_imu(const json& doc, Scenario& s) {
+    const json& imu = object_at(doc, "imu", "imu");
+    check_keys(imu, "imu.", {}, Fields<ImuSettings>(kImuFields),
+               Fields<FaultWindow>(kWindowFields));
+    ImuSettings& settings = s.board.imu;
+    read_fields(imu, "imu.", Fields<ImuSettings>(kImuFields), settings);
+    settings.registers_held = imu.contains("raw");
+    s.board.imu_window = read_window(imu, "imu.");
 }
-
-Scenario::Imu parse_imu(const json& imu) {
-    if (!imu.is_object()) {
-        throw ScenarioError(std::string("'imu' must be an object, not ") + type_name(imu));
-    }
-    refuse_unknown(imu,
-                   {"present", "raw", "hold_sda_low_ms", "stretch_scl_us", "hold_scl_low_ms",
-                    "from_s", "until_s", "every_s"},
-                   "imu.");
-    Scenario::Imu s;
-    if (imu.contains("present")) {
-        s.present = read_bool(imu, "present", "imu.present");
-    }
-    if (imu.contains("raw")) {
-        const json& raw = imu["raw"];
-        if (!raw.is_object()) {
-            throw ScenarioError(std::string("'imu.raw' must be an object, not ") + type_name(raw));
-        }
-        refuse_unknown(raw, {"roll", "pitch", "yaw", "temp"}, "imu.raw.");
-        s.raw_given = true;
-        for (auto [key, field] : {std::pair{"roll", &s.roll}, std::pair{"pitch", &s.pitch},
-                                  std::pair{"yaw", &s.yaw}, std::pair{"temp", &s.temp}}) {
-            if (raw.contains(key)) {
-                *field = read_register(raw, key, std::string("imu.raw.") + key);
-            }
-        }
-    }
-    if (imu.contains("hold_sda_low_ms")) {
-        s.hold_sda_low_ms =
-            read_span(imu, "hold_sda_low_ms", "imu.hold_sda_low_ms", kMaxDurationS * 1e3);
-    }
-    if (imu.contains("stretch_scl_us")) {
-        s.stretch_scl_us =
-            read_span(imu, "stretch_scl_us", "imu.stretch_scl_us", kMaxDurationS * 1e6);
-    }
-    if (imu.contains("hold_scl_low_ms")) {
-        s.hold_scl_low_ms =
-            read_span(imu, "hold_scl_low_ms", "imu.hold_scl_low_ms", kMaxDurationS * 1e3);
-    }
-    s.window = read_window(imu, "imu.");
-    return s;
-}
-
-// The bus's electrical values: a pull-up up to 1 MOhm, a capacitance up to
-// 10 nF (UM10204 allows 400 pF; more is accepted so that the monitor shows it).
-Scenario::I2c parse_i2c(const json& doc) {
-    const json& i2c = object_at(doc, "i2c", "i2c");
-    refuse_unknown(i2c, {"pull_up_ohms", "bus_capacitance_pf"}, "i2c.");
-    Scenario::I2c s;
-    if (i2c.contains("pull_up_ohms")) {
-        s.pull_up_ohms = read_number(i2c, "pull_up_ohms", "i2c.pull_up_ohms", 0.0, 1e6);
-    }
-    if (i2c.contains("bus_capacitance_pf")) {
-        s.bus_capacitance_pf =
-            read_number(i2c, "bus_capacitance_pf", "i2c.bus_capacitance_pf", 0.0, 10000.0);
-    }
-    return s;
-}
-
-constexpr uint32_t kMaxReplyDelayUs = 10000000;  // 10 s
 
 // "0x141": an 11-bit identifier written in hexadecimal.
 uint32_t motor_id(const std::string& key) {
@@ -301,50 +358,90 @@ uint32_t motor_id(const std::string& key) {
     return static_cast<uint32_t>(id);
 }
 
-void parse_motors(const json& motors, Scenario& s) {
-    if (!motors.is_object()) {
-        throw ScenarioError(std::string("'motors' must be an object, not ") + type_name(motors));
-    }
+void parse_motors(const json& doc, Scenario& s) {
+    const json& motors = object_at(doc, "motors", "motors");
+    std::map<uint32_t, std::string> named;
     for (const auto& [key, entry] : motors.items()) {
         const uint32_t id = motor_id(key);
         const std::string path = "motors." + key;
-        if (!entry.is_object()) {
-            throw ScenarioError("'" + path + "' must be an object, not " + type_name(entry));
+        if (const auto [it, fresh] = named.emplace(id, key); !fresh) {
+            throw ScenarioError("'" + path + "' names the same motor as 'motors." + it->second +
+                                "'");
         }
-        refuse_unknown(
-            entry,
-            {"present", "answers", "reply_delay_us", "close_reply", "from_s", "until_s", "every_s"},
-            path + ".");
-        MotorSettings m = s.motors.count(id) != 0 ? s.motors[id] : MotorSettings{};
-        if (entry.contains("present")) {
-            m.present = read_bool(entry, "present", path + ".present");
+        const json& m = object_at(motors, key, path);
+        check_keys(m, path + ".", {}, Fields<MotorConfig>(kMotorFields),
+                   Fields<FaultWindow>(kWindowFields));
+        auto& all = s.board.motors;
+        auto motor = std::find_if(all.begin(), all.end(), [&](auto& c) { return c.id == id; });
+        if (motor == all.end()) {
+            motor = all.insert(all.end(), MotorConfig{id});
         }
-        if (entry.contains("answers")) {
-            m.answers = read_bool(entry, "answers", path + ".answers");
+        read_fields(m, path + ".", Fields<MotorConfig>(kMotorFields), *motor);
+        if (auto w = read_window(m, path + ".")) {
+            s.board.motor_windows[id] = *w;
         }
-        if (entry.contains("reply_delay_us")) {
-            const json& v = entry["reply_delay_us"];
-            if (!v.is_number_unsigned() || v.get<uint64_t>() > kMaxReplyDelayUs) {
-                throw ScenarioError("'" + path + ".reply_delay_us' must be an integer from 0 to " +
-                                    std::to_string(kMaxReplyDelayUs) + ", not " +
-                                    (v.is_number() ? v.dump() : type_name(v)));
-            }
-            m.reply_delay_us = v.get<uint32_t>();
-        }
-        if (entry.contains("close_reply")) {
-            const json& v = entry["close_reply"];
-            if (!v.is_string() || (v != "echo" && v != "garbage")) {
-                throw ScenarioError(
-                    "'" + path + ".close_reply' must be \"echo\" or \"garbage\", not " + v.dump());
-            }
-            m.close_garbage = v == "garbage";
-        }
-        if (auto w = read_window(entry, path + ".")) {
-            m.window = w;
-        }
-        s.motors[id] = m;
     }
+    // The bus's nodes in the order of their identifiers, whatever the file's.
+    std::sort(s.board.motors.begin(), s.board.motors.end(),
+              [](const MotorConfig& a, const MotorConfig& b) { return a.id < b.id; });
 }
+
+// Refuses a key given twice in one object, naming it with its path.
+class DuplicateKeys {
+  public:
+    bool operator()(int depth, json::parse_event_t event, const json& parsed) {
+        switch (event) {
+            case json::parse_event_t::object_start:
+            case json::parse_event_t::array_start:
+                frames_.push_back({path(), event == json::parse_event_t::array_start, {}, "", 0});
+                break;
+            case json::parse_event_t::object_end:
+            case json::parse_event_t::array_end:
+                frames_.pop_back();
+                element_done();
+                break;
+            case json::parse_event_t::key: {
+                Frame& f = frames_.back();
+                f.key = parsed.get<std::string>();
+                if (!f.keys.insert(f.key).second) {
+                    throw ScenarioError("duplicate key '" + path() + "'");
+                }
+                break;
+            }
+            case json::parse_event_t::value:
+                element_done();
+                break;
+        }
+        (void)depth;
+        return true;
+    }
+
+  private:
+    struct Frame {
+        std::string path;
+        bool array;
+        std::set<std::string> keys;
+        std::string key;
+        std::size_t index = 0;
+    };
+    // Path of the element being read in the innermost object or list.
+    std::string path() const {
+        if (frames_.empty()) {
+            return "";
+        }
+        const Frame& f = frames_.back();
+        if (f.array) {
+            return f.path + "[" + std::to_string(f.index) + "]";
+        }
+        return f.path.empty() ? f.key : f.path + "." + f.key;
+    }
+    void element_done() {
+        if (!frames_.empty() && frames_.back().array) {
+            frames_.back().index++;
+        }
+    }
+    std::vector<Frame> frames_;
+};
 
 }  // namespace
 
@@ -362,87 +459,45 @@ void check_duration(double seconds, const std::string& what) {
 Scenario parse_scenario(const std::string& json_text) {
     json doc;
     try {
-        doc = json::parse(json_text);
+        doc = json::parse(json_text, DuplicateKeys());
     } catch (const json::exception& e) {  // a number too large for a double is out_of_range
         throw ScenarioError(std::string("not valid JSON: ") + e.what());
     }
     if (!doc.is_object()) {
         throw ScenarioError(std::string("the scenario must be a JSON object, not ") +
-                            type_name(doc));
+                            doc.type_name());
     }
-    refuse_unknown(doc,
-                   {"duration_s", "seed", "faults", "imu", "motors", "plant", "disturbance",
-                    "control", "ticks", "i2c"},
-                   "");
-
+    check_keys(doc, "", {"imu", "motors", "plant", "disturbance", "control"},
+               Fields<Scenario>(kScenarioFields), Fields<KernelSettings>(kKernelFields),
+               Fields<RccSettings>(kRccFields), Fields<BoardConfig::I2cBus>(kI2cBusFields));
     Scenario s;
-    if (doc.contains("duration_s")) {
-        const json& v = doc["duration_s"];
-        if (!v.is_number()) {
-            throw ScenarioError(std::string("'duration_s' must be a number, not ") + type_name(v));
-        }
-        s.duration_s = v.get<double>();
-        check_duration(s.duration_s, "'duration_s'");
-    }
-    if (doc.contains("seed")) {
-        const json& v = doc["seed"];
-        if (!v.is_number_unsigned()) {
-            throw ScenarioError(std::string("'seed' must be an integer from 0 to 2^64-1, not ") +
-                                (v.is_number() ? v.dump() : type_name(v)));
-        }
-        s.seed = v.get<uint64_t>();
-    }
-    if (doc.contains("faults")) {
-        const json& faults = doc["faults"];
-        if (!faults.is_object()) {
-            throw ScenarioError(std::string("'faults' must be an object, not ") +
-                                type_name(faults));
-        }
-        refuse_unknown(faults, {"queue_create_fails", "no_crystal"}, "faults.");
-        for (auto [key, flag] : {std::pair{"queue_create_fails", &s.faults.queue_create_fails},
-                                 std::pair{"no_crystal", &s.faults.no_crystal}}) {
-            if (faults.contains(key)) {
-                const json& v = faults[key];
-                if (!v.is_boolean()) {
-                    throw ScenarioError(std::string("'faults.") + key +
-                                        "' must be true or false, not " + type_name(v));
-                }
-                *flag = v.get<bool>();
-            }
-        }
-    }
+    read_fields(doc, "", Fields<Scenario>(kScenarioFields), s);
+    read_fields(doc, "", Fields<KernelSettings>(kKernelFields), s.kernel);
+    read_fields(doc, "", Fields<RccSettings>(kRccFields), s.board.rcc);
+    read_fields(doc, "", Fields<BoardConfig::I2cBus>(kI2cBusFields), s.board.i2c);
     if (doc.contains("imu")) {
-        s.imu = parse_imu(doc["imu"]);
+        parse_imu(doc, s);
     }
     if (doc.contains("motors")) {
-        parse_motors(doc["motors"], s);
+        parse_motors(doc, s);
     }
     if (doc.contains("plant")) {
-        s.plant = parse_plant(doc);
+        const json& plant = object_at(doc, "plant", "plant");
+        check_keys(plant, "plant.", {}, Fields<PlantConfig>(kPlantFields));
+        read_fields(plant, "plant.", Fields<PlantConfig>(kPlantFields), *s.board.plant);
     }
     if (doc.contains("disturbance")) {
-        s.disturbance = parse_disturbance(doc);
+        const json& d = object_at(doc, "disturbance", "disturbance");
+        refuse_unknown(d, {"roll", "pitch"}, "disturbance.");
+        for (auto [axis, motion] :
+             {std::pair{"roll", &s.board.plant->roll}, std::pair{"pitch", &s.board.plant->pitch}}) {
+            if (d.contains(axis)) {
+                *motion = parse_axis_motion(d, axis);
+            }
+        }
     }
     if (doc.contains("control")) {
         s.control = parse_control(doc);
-    }
-    if (doc.contains("i2c")) {
-        s.i2c = parse_i2c(doc);
-    }
-    if (doc.contains("ticks")) {
-        const json& ticks = doc["ticks"];
-        if (!ticks.is_object()) {
-            throw ScenarioError(std::string("'ticks' must be an object, not ") + type_name(ticks));
-        }
-        refuse_unknown(ticks, {"start"}, "ticks.");
-        if (ticks.contains("start")) {
-            const json& v = ticks["start"];
-            if (!v.is_number_unsigned() || v.get<uint64_t>() > UINT32_MAX) {
-                throw ScenarioError("'ticks.start' must be an integer from 0 to 4294967295, not " +
-                                    (v.is_number() ? v.dump() : std::string(type_name(v))));
-            }
-            s.tick_start = v.get<uint32_t>();
-        }
     }
     return s;
 }
@@ -452,83 +507,147 @@ Scenario load_scenario_file(const std::string& path) {
 }
 
 nlohmann::json to_json(const Scenario& s) {
-    json motors = json::object();
-    for (const auto& [id, m] : s.motors) {
+    json j = json::object();
+    write_fields(j, Fields<Scenario>(kScenarioFields), s);
+    write_fields(j, Fields<KernelSettings>(kKernelFields), s.kernel);
+    write_fields(j, Fields<RccSettings>(kRccFields), s.board.rcc);
+    write_fields(j, Fields<BoardConfig::I2cBus>(kI2cBusFields), s.board.i2c);
+
+    json& imu = j["imu"] = json::object();
+    write_fields(imu, Fields<ImuSettings>(kImuFields), s.board.imu);
+    if (!s.board.imu.registers_held) {
+        imu.erase("raw");
+    }
+    if (s.board.imu_window) {
+        write_fields(imu, Fields<FaultWindow>(kWindowFields), *s.board.imu_window);
+    }
+    json& motors = j["motors"] = json::object();
+    for (const MotorConfig& m : s.board.motors) {
         char key[8];
-        std::snprintf(key, sizeof(key), "0x%03X", static_cast<unsigned>(id));
-        motors[key] = {{"present", m.present},
-                       {"answers", m.answers},
-                       {"reply_delay_us", m.reply_delay_us},
-                       {"close_reply", m.close_garbage ? "garbage" : "echo"}};
-        if (m.window) {
-            motors[key].update(window_json(*m.window));
+        std::snprintf(key, sizeof(key), "0x%03X", static_cast<unsigned>(m.id));
+        write_fields(motors[key], Fields<MotorConfig>(kMotorFields), m);
+        if (auto w = s.board.motor_windows.find(m.id); w != s.board.motor_windows.end()) {
+            write_fields(motors[key], Fields<FaultWindow>(kWindowFields), w->second);
         }
     }
-    json imu = {{"present", s.imu.present},
-                {"hold_sda_low_ms", s.imu.hold_sda_low_ms},
-                {"stretch_scl_us", s.imu.stretch_scl_us}};
-    if (s.imu.raw_given) {
-        imu["raw"] = {
-            {"roll", s.imu.roll}, {"pitch", s.imu.pitch}, {"yaw", s.imu.yaw}, {"temp", s.imu.temp}};
-    }
-    auto axis_json = [](const AxisMotion& a) {
-        json steps = json::array();
-        for (const auto& [at, deg] : a.steps) {
-            steps.push_back({{"at_s", at}, {"deg", deg}});
+    const PlantConfig& plant = *s.board.plant;
+    write_fields(j["plant"], Fields<PlantConfig>(kPlantFields), plant);
+    for (auto [axis, a] : {std::pair{"roll", &plant.roll}, std::pair{"pitch", &plant.pitch}}) {
+        json& out = j["disturbance"][axis];
+        write_fields(out, Fields<AxisMotion>(kAxisMotionFields), *a);
+        out["steps"] = json::array();
+        for (const auto& [at, deg] : a->steps) {
+            out["steps"].push_back({{"at_s", at}, {"deg", deg}});
         }
-        return json{{"tilt_deg", a.tilt_deg},
-                    {"steps", steps},
-                    {"sway",
-                     {{"amplitude_deg", a.sway_amplitude_deg},
-                      {"frequency_hz", a.sway_frequency_hz},
-                      {"phase_deg", a.sway_phase_deg}}},
-                    {"random_walk_deg_per_sqrt_s", a.random_walk_deg_per_sqrt_s}};
-    };
-    json control = json::object();
+    }
+    json& control = j["control"] = json::object();
     for (auto [axis, gains] :
          {std::pair{"roll", &s.control.roll}, std::pair{"pitch", &s.control.pitch}}) {
         if (*gains) {
-            control[axis] = {{"kp", (*gains)->kp}, {"ki", (*gains)->ki}, {"kd", (*gains)->kd}};
+            write_fields(control[axis], Fields<Scenario::Gains>(kGainFields), **gains);
         }
     }
-    if (s.control.output_max) {
-        control["output_max"] = *s.control.output_max;
-    }
-    json j = {
-        {"duration_s", s.duration_s},
-        {"seed", s.seed},
-        {"faults",
-         {{"queue_create_fails", s.faults.queue_create_fails},
-          {"no_crystal", s.faults.no_crystal}}},
-        {"imu", imu},
-        {"motors", motors},
-        {"plant",
-         {{"imu_rate_hz", s.plant.imu_rate_hz},
-          {"angle_noise_deg", s.plant.angle_noise_deg},
-          {"rate_noise_dps", s.plant.rate_noise_dps},
-          {"accel_noise_g", s.plant.accel_noise_g},
-          {"temperature_c", s.plant.temperature_c}}},
-        {"disturbance",
-         {{"roll", axis_json(s.disturbance.roll)}, {"pitch", axis_json(s.disturbance.pitch)}}},
-        {"control", control}};
-
-    // Keys of faults that come and go and of the tick start appear when set.
-    if (s.imu.hold_scl_low_ms != 0) {
-        j["imu"]["hold_scl_low_ms"] = s.imu.hold_scl_low_ms;
-    }
-    if (s.imu.window) {
-        j["imu"].update(window_json(*s.imu.window));
-    }
-    if (s.tick_start != 0) {
-        j["ticks"] = {{"start", s.tick_start}};
-    }
-    if (s.i2c.pull_up_ohms) {
-        j["i2c"]["pull_up_ohms"] = *s.i2c.pull_up_ohms;
-    }
-    if (s.i2c.bus_capacitance_pf) {
-        j["i2c"]["bus_capacitance_pf"] = *s.i2c.bus_capacitance_pf;
-    }
+    write_fields(control, Fields<Scenario::Control>(kControlFields), s.control);
     return j;
+}
+
+// ---- The key table and the fuzz dictionary --------------------------------------------
+
+namespace {
+
+template <class S>
+void key_rows(std::vector<ScenarioKey>& rows, const std::string& prefix, Fields<S> fields) {
+    static const S defaults{};
+    for (const Field<S>& f : fields) {
+        ScenarioKey k{prefix + f.key, "", "", f.meaning};
+        const json d = field_json(f, defaults);
+        k.default_text = f.default_text != nullptr ? f.default_text : d.dump();
+        const std::string unit = *f.unit != '\0' ? std::string(" ") + f.unit : "";
+        if (std::holds_alternative<bool S::*>(f.member)) {
+            k.range = f.words[0] != nullptr
+                          ? std::string("`\"") + f.words[0] + "\"`, `\"" + f.words[1] + "\"`"
+                          : "true, false";
+        } else if (d.is_number_integer() || std::holds_alternative<int16_t S::*>(f.member)) {
+            k.range = integer_text(f.min) + " to " + integer_text(f.max) + unit;
+        } else {
+            k.range = number_text(f.min) + " to " + number_text(f.max) + unit;
+        }
+        if (f.check != nullptr) {
+            k.range = "above 0 to " + number_text(f.max) + unit;
+        }
+        rows.push_back(k);
+    }
+}
+
+void object_row(std::vector<ScenarioKey>& rows, const char* path, const char* default_text,
+                const char* meaning) {
+    rows.push_back({path, default_text, "", meaning, false});
+}
+
+}  // namespace
+
+std::vector<ScenarioKey> scenario_keys() {
+    std::vector<ScenarioKey> rows;
+    key_rows(rows, "", Fields<Scenario>(kScenarioFields));
+    key_rows(rows, "", Fields<KernelSettings>(kKernelFields));
+    key_rows(rows, "", Fields<RccSettings>(kRccFields));
+    key_rows(rows, "", Fields<BoardConfig::I2cBus>(kI2cBusFields));
+    object_row(rows, "imu", "present, fed by the plant",
+               "the JY901P on the bit-banged bus (I2C address 0x50): angles in 180/32768 degree, "
+               "the temperature in hundredths of a degree");
+    key_rows(rows, "imu.", Fields<ImuSettings>(kImuFields));
+    key_rows(rows, "imu.", Fields<FaultWindow>(kWindowFields));
+    object_row(rows, "motors.ID", "0x141 and 0x142, present and answering",
+               "one entry per motor, its identifier in hexadecimal (\"0x141\")");
+    key_rows(rows, "motors.ID.", Fields<MotorConfig>(kMotorFields));
+    key_rows(rows, "motors.ID.", Fields<FaultWindow>(kWindowFields));
+    object_row(rows, "plant", "",
+               "the gimbal the IMU measures (unless `imu.raw` holds the registers)");
+    key_rows(rows, "plant.", Fields<PlantConfig>(kPlantFields));
+    object_row(rows, "disturbance.AXIS", "still",
+               "the base's motion about `roll` or `pitch`: the sum of the keys below");
+    key_rows(rows, "disturbance.AXIS.", Fields<AxisMotion>(kAxisMotionFields));
+    object_row(
+        rows, "disturbance.AXIS.steps", "[]",
+        "list of `{\"at_s\": S, \"deg\": D}`: D degrees (-90 to 90) added from S seconds on");
+    object_row(rows, "control.AXIS", "the firmware's constants (Kp 200, Ki 5, Kd 50)",
+               "`roll` or `pitch`, all three gains: that axis's controller for this run");
+    key_rows(rows, "control.AXIS.", Fields<Scenario::Gains>(kGainFields));
+    key_rows(rows, "control.", Fields<Scenario::Control>(kControlFields));
+    return rows;
+}
+
+std::string scenario_key_table() {
+    std::string t = "| key | default | range | meaning |\n|---|---|---|---|\n";
+    for (const ScenarioKey& k : scenario_keys()) {
+        t +=
+            "| `" + k.path + "` | " + k.default_text + " | " + k.range + " | " + k.meaning + " |\n";
+    }
+    return t;
+}
+
+std::string scenario_dictionary() {
+    std::set<std::string> words = {"roll", "pitch", "at_s", "deg", "steps"};
+    for (const ScenarioKey& k : scenario_keys()) {
+        for (std::string_view rest = k.path; !rest.empty();) {
+            auto [head, tail] = split(rest);
+            if (head != "ID" && head != "AXIS") {
+                words.insert(head);
+            }
+            rest = rest.substr(std::min(rest.size(), head.size() + 1));
+        }
+    }
+    std::string d = "# Made from the scenario's field tables (sim/app/scenario.cpp).\n";
+    for (const std::string& w : words) {
+        d += "\"" + w + "\"\n";
+    }
+    for (const char* v :
+         {"\"\\\"0x141\\\"\"", "\"\\\"0x142\\\"\"", "\"\\\"0x7FF\\\"\"", "\"\\\"echo\\\"\"",
+          "\"\\\"garbage\\\"\"", "\"true\"", "\"false\"", "\"null\"", "\"1e308\"", "\"-0.0\"",
+          "\"18446744073709551615\"", "\"4294967295\"", "\"32767\"", "\"-32768\"", "\"0.001\""}) {
+        d += std::string(v) + "\n";
+    }
+    return d;
 }
 
 }  // namespace sim

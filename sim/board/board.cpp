@@ -56,15 +56,15 @@ Board::Board(const BoardConfig& config) : config_(config) {
 }
 
 void Board::schedule_faults() {
-    const BoardConfig::Imu& imu = config_.imu;
-    faults_.add(imu.window, [this, imu](bool on, Picos at) {
+    const ImuSettings& imu = config_.imu;
+    faults_.add(config_.imu_window.value_or(FaultWindow{}), [this, imu](bool on, Picos at) {
         imu_.set_present(on ? imu.present : true);
-        imu_.set_stretch(on ? imu.stretch_scl : 0);
-        if (on && imu.hold_sda_low > 0) {
-            imu_.hold_sda_low(at, at + imu.hold_sda_low);
+        imu_.set_stretch(on ? imu.stretch_scl.ps : 0);
+        if (on && imu.hold_sda_low.ps > 0) {
+            imu_.hold_sda_low(at, at + imu.hold_sda_low.ps);
         }
-        if (on && imu.hold_scl_low > 0) {
-            imu_.hold_scl_low(at, at + imu.hold_scl_low);
+        if (on && imu.hold_scl_low.ps > 0) {
+            imu_.hold_scl_low(at, at + imu.hold_scl_low.ps);
         }
     });
     for (const auto& [id, window] : config_.motor_windows) {
@@ -78,7 +78,7 @@ void Board::schedule_faults() {
             m->set_present(c.present);
             m->set_answers(c.answers);
             m->set_close_garbage(c.close_garbage);
-            m->set_reply_delay_us(c.reply_delay_us);
+            m->set_reply_delay(c.reply_delay);
         });
     }
 }

@@ -33,20 +33,13 @@
 
 namespace sim {
 
-/// Board-level settings a scenario can change; faults are settings, not code.
+/// Board-level settings a scenario can change, each device's own; faults are
+/// settings, not code. (The kernel's are the platform layer's: KernelSettings.)
 struct BoardConfig {
-    bool crystal_fitted = true;       // HSE crystal present
-    bool queue_create_fails = false;  // the kernel refuses every message queue
-    struct Imu {
-        bool present = true;  // absent: never acknowledges
-        // Raw registers Roll, Pitch, Yaw, TEMP: a level platform at 25 °C.
-        int16_t roll = 0, pitch = 0, yaw = 0, temp = 2500;
-        Picos hold_sda_low = 0;  // SDA held low from power-on for this long
-        Picos stretch_scl = 0;   // SCL held low this long after each address acknowledge
-        Picos hold_scl_low = 0;  // SCL held low from power-on for this long
-        /// The faults above hold inside the window only (held lines from its start).
-        FaultWindow window;
-    } imu;
+    RccSettings rcc;
+    ImuSettings imu;
+    /// The IMU's faults hold inside the window only (held lines from its start).
+    std::optional<FaultWindow> imu_window;
     /// The bit-banged bus's lines (PF14 SCL, PF12 SDA). The board's pull-ups
     /// and the bus capacitance are not known: both defaults are chosen values.
     struct I2cBus {
@@ -55,12 +48,34 @@ struct BoardConfig {
     } i2c;
     /// Motors on CAN2's bus (CAN1's has nothing attached).
     std::vector<MotorConfig> motors = {MotorConfig{0x141}, MotorConfig{0x142}};
-    /// The gimbal the IMU sits on; without it the IMU's registers hold `imu`'s values.
-    std::optional<PlantConfig> plant;
     /// A motor's settings that hold inside a window only (default ones outside).
     std::map<uint32_t, FaultWindow> motor_windows;
-    /// The HAL tick and the kernel tick at reset.
-    uint32_t tick_start = 0;
+    /// The gimbal the IMU sits on; without it the IMU's registers hold `imu`'s values.
+    std::optional<PlantConfig> plant;
+};
+
+inline const Field<BoardConfig::I2cBus> kI2cBusFields[] = {
+    {"i2c.pull_up_ohms",
+     &BoardConfig::I2cBus::pull_up_ohms,
+     "ohm",
+     0,
+     1e6,
+     "the pull-up on each bus line (SCL PF14, SDA PF12), fitted on the board and holding the "
+     "lines high from power-on (0: none fitted, the pins' own pull-ups only); a chosen value, "
+     "the board's real resistors are not known",
+     {nullptr, nullptr},
+     false,
+     /*when_set*/ true},
+    {"i2c.bus_capacitance_pf",
+     &BoardConfig::I2cBus::capacitance_pf,
+     "pF",
+     0,
+     10000,
+     "each bus line's capacitance (0: ideal instant edges; UM10204 allows 400): a released line "
+     "rises through the pull-ups and this capacitance; a chosen value",
+     {nullptr, nullptr},
+     false,
+     /*when_set*/ true},
 };
 
 /// A pin of a GPIO port: port letter and pin number.
@@ -186,7 +201,7 @@ class Board {
     // clang-format off
     // ---- Wiring table ------------------------------------------------------------------
     //            model                        name      address     size   model's own wiring
-    Rcc&           rcc_    = at<Rcc>          ("RCC",    0x40023800, 0x400, cpu_, config_.crystal_fitted);
+    Rcc&           rcc_    = at<Rcc>          ("RCC",    0x40023800, 0x400, cpu_, !config_.rcc.no_crystal);
     Tim1&          tim1_   = at<Tim1>         ("TIM1",   0x40010000, 0x400, cpu_, rcc_, /*IRQ TIM1_UP_TIM10*/ 25);
     Usart&         usart1_ = at<Usart>        ("USART1", 0x40011000, 0x400, cpu_, rcc_, /*APB2ENR*/ 1u << 4, /*APB2*/ true);
     Usart&         usart6_ = at<Usart>        ("USART6", 0x40011400, 0x400, cpu_, rcc_, /*APB2ENR*/ 1u << 5, /*APB2*/ true);

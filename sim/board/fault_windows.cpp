@@ -8,24 +8,24 @@ FaultWindows::Entry::Entry(FaultWindows& owner, const FaultWindow& w, Apply a)
       on([this, &owner](Picos at) {
           start = at;
           apply(true, at);
-          if (window.until != kNever) {
-              owner.cpu_.events().schedule(off, at + (window.until - window.from));
+          if (window.until != Duration::never()) {
+              owner.cpu_.events().schedule(off, at + (window.until.ps - window.from.ps));
           }
       }),
       off([this, &owner](Picos at) {
           apply(false, at);
-          if (window.every != 0) {
-              owner.cpu_.events().schedule(on, start + window.every);
+          if (window.every.ps != 0) {
+              owner.cpu_.events().schedule(on, start + window.every.ps);
           }
       }) {}
 
 void FaultWindows::add(const FaultWindow& window, Apply apply) {
     auto entry = std::make_unique<Entry>(*this, window, std::move(apply));
-    if (window.from == 0) {
+    if (window.from.ps == 0) {
         entry->on.fire(0);
     } else {
         entry->apply(false, 0);
-        cpu_.events().schedule(entry->on, window.from);
+        cpu_.events().schedule(entry->on, window.from.ps);
     }
     entries_.push_back(std::move(entry));
 }

@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include "sim/core/settings.hpp"
+
 namespace sim {
 
 struct AxisMotion {
@@ -17,6 +19,16 @@ struct AxisMotion {
     double sway_phase_deg = 0.0;
     double random_walk_deg_per_sqrt_s = 0.0;  // standard deviation after one second
 };
+
+// clang-format off
+inline const Field<AxisMotion> kAxisMotionFields[] = {
+    {"tilt_deg",                   &AxisMotion::tilt_deg,                   "deg", -90, 90, "initial tilt, from power-on"},
+    {"random_walk_deg_per_sqrt_s", &AxisMotion::random_walk_deg_per_sqrt_s, "deg/√s", 0, 100, "random walk: standard deviation after one second, steps every 10 ms joined by straight lines, from the seed"},
+    {"sway.amplitude_deg",         &AxisMotion::sway_amplitude_deg,         "deg", 0, 90,   "sinusoidal sway A sin(2π f t + φ): A"},
+    {"sway.frequency_hz",          &AxisMotion::sway_frequency_hz,          "Hz",  0, 100,  "f (a period of 10 ms or longer)"},
+    {"sway.phase_deg",             &AxisMotion::sway_phase_deg,             "deg", -360, 360, "φ"},
+};
+// clang-format on
 
 /// Gaussian numbers from a seed, the same on every host (no library
 /// distribution, whose algorithm is the library's choice).

@@ -18,9 +18,34 @@
 #include "sim/core/cpu.hpp"
 #include "sim/core/events.hpp"
 #include "sim/models/i2c_decoder.hpp"
+#include "sim/core/settings.hpp"
 #include "sim/models/wire.hpp"
 
 namespace sim {
+
+/// What a scenario sets of the IMU.
+struct ImuSettings {
+    bool present = true;  // absent: never acknowledges
+    // Raw registers Roll, Pitch, Yaw, TEMP: a level platform at 25 °C.
+    int16_t roll = 0, pitch = 0, yaw = 0, temp = 2500;
+    bool registers_held = false;  // the registers stay as set: the plant does not feed them
+    Duration hold_sda_low;        // SDA held low from power-on for this long
+    Duration stretch_scl;         // SCL held low this long after each address acknowledge
+    Duration hold_scl_low;        // SCL held low from power-on for this long
+};
+
+// clang-format off
+inline const Field<ImuSettings> kImuFields[] = {
+    {"present",         &ImuSettings::present,      "",   0, 1, "the IMU is on the bus; false: it never acknowledges"},
+    {"raw.roll",        &ImuSettings::roll,         "",   -32768, 32767, "its `Roll` register held at this value (any `raw` key: the plant no longer feeds the IMU)"},
+    {"raw.pitch",       &ImuSettings::pitch,        "",   -32768, 32767, "its `Pitch` register held at this value"},
+    {"raw.yaw",         &ImuSettings::yaw,          "",   -32768, 32767, "its `Yaw` register held at this value"},
+    {"raw.temp",        &ImuSettings::temp,         "",   -32768, 32767, "its `TEMP` register held at this value"},
+    {"hold_sda_low_ms", &ImuSettings::hold_sda_low, "ms", 0, kMaxSettingS * 1e3, "it holds SDA low from power-on for that long"},
+    {"stretch_scl_us",  &ImuSettings::stretch_scl,  "us", 0, kMaxSettingS * 1e6, "it holds SCL low that long after acknowledging its address"},
+    {"hold_scl_low_ms", &ImuSettings::hold_scl_low, "ms", 0, kMaxSettingS * 1e3, "it holds SCL low from power-on for that long"},
+};
+// clang-format on
 
 class Imu {
   public:

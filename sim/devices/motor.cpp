@@ -90,7 +90,7 @@ void Mf4010Motor::received(const CanFrame& frame, Picos at) {
     if (!config_.answers) {
         return;
     }
-    due_.push_back(Due{at + config_.reply_delay_us * kPsPerUs, frame});
+    due_.push_back(Due{at + config_.reply_delay.ps, frame});
     if (!due_event_.armed()) {
         cpu_.events().schedule(due_event_, due_.front().at);
     }

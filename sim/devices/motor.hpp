@@ -7,17 +7,29 @@
 #include <deque>
 
 #include "sim/core/cpu.hpp"
+#include "sim/core/settings.hpp"
 #include "sim/models/can_bus.hpp"
 
 namespace sim {
 
 struct MotorConfig {
     uint32_t id = 0x141;
-    bool present = true;            // on the bus: acknowledges every frame
-    bool answers = true;            // replies to commands
-    uint32_t reply_delay_us = 200;  // from the end of the command to the reply's request
-    bool close_garbage = false;     // answers close with bytes that are not the echo
+    bool present = true;                   // on the bus: acknowledges every frame
+    bool answers = true;                   // replies to commands
+    Duration reply_delay{200 * kPsPerUs};  // from the end of the command to the reply's request
+    bool close_garbage = false;            // answers close with bytes that are not the echo
 };
+
+// clang-format off
+inline const Field<MotorConfig> kMotorFields[] = {
+    {"present",        &MotorConfig::present,       "",   0, 1,   "the motor is on CAN2's bus and acknowledges every frame"},
+    {"answers",        &MotorConfig::answers,       "",   0, 1,   "it replies to close, stop, running and speed control"},
+    {.key = "reply_delay_us", .member = &MotorConfig::reply_delay, .unit = "us", .min = 0, .max = 1e7,
+     .meaning = "from the end of a command to the reply's send request", .whole = true},
+    {.key = "close_reply", .member = &MotorConfig::close_garbage, .unit = "", .min = 0, .max = 1,
+     .meaning = "`echo` or `garbage` (a reply to close that is not the command)", .words = {"echo", "garbage"}},
+};
+// clang-format on
 
 class Mf4010Motor final : public CanNode {
   public:
@@ -42,7 +54,7 @@ class Mf4010Motor final : public CanNode {
     void set_answers(bool answers) { config_.answers = answers; }
     void set_close_garbage(bool garbage) { config_.close_garbage = garbage; }
     /// Replies already waiting keep their time.
-    void set_reply_delay_us(uint32_t us) { config_.reply_delay_us = us; }
+    void set_reply_delay(Duration delay) { config_.reply_delay = delay; }
     bool running() const { return running_; }
     /// Commanded speed in 0.01 degree per second (0 when closed or stopped).
     int32_t target_speed() const;

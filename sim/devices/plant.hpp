@@ -12,6 +12,7 @@
 
 #include "sim/core/cpu.hpp"
 #include "sim/core/events.hpp"
+#include "sim/core/settings.hpp"
 #include "sim/devices/disturbance.hpp"
 #include "sim/devices/imu.hpp"
 #include "sim/devices/motor.hpp"
@@ -28,6 +29,16 @@ struct PlantConfig {
     uint64_t seed = 1;
     bool feeds_imu = true;  // false: the IMU's registers stay as set by hand
 };
+
+// clang-format off
+inline const Field<PlantConfig> kPlantFields[] = {
+    {"imu_rate_hz",     &PlantConfig::imu_rate_hz,     "Hz",  0.1, 1000, "how often the IMU refreshes its registers"},
+    {"angle_noise_deg", &PlantConfig::angle_noise_deg, "deg", 0, 10,      "standard deviation of the noise on `Roll`, `Pitch`, `Yaw`"},
+    {"rate_noise_dps",  &PlantConfig::rate_noise_dps,  "deg/s", 0, 100,   "the same on the rate registers (`GX`..`GZ`, 0x37 to 0x39)"},
+    {"accel_noise_g",   &PlantConfig::accel_noise_g,   "g",   0, 1,       "the same on the acceleration registers (`AX`..`AZ`, 0x34 to 0x36)"},
+    {"temperature_c",   &PlantConfig::temperature_c,   "°C",  -40, 85,    "`TEMP`"},
+};
+// clang-format on
 
 /// One axis of the plant at an instant.
 struct AxisState {

@@ -7,8 +7,18 @@
 
 #include "sim/core/bus.hpp"
 #include "sim/core/cpu.hpp"
+#include "sim/core/settings.hpp"
 
 namespace sim {
+
+struct RccSettings {
+    bool no_crystal = false;  // the HSE crystal does not start
+};
+
+inline const Field<RccSettings> kRccFields[] = {
+    {"faults.no_crystal", &RccSettings::no_crystal, "", 0, 1,
+     "the HSE crystal does not start: start-up ends in `Error_Handler`"},
+};
 
 class Rcc final : public RegisterBlock {
   public:

@@ -77,8 +77,9 @@ class Start : public ::testing::TestWithParam<StartCase> {};
 TEST_P(Start, PrintsTheStartLinesOnceAndCreatesTheThreeThreads) {
     const StartCase& c = GetParam();
     sim::BoardConfig config;
-    config.queue_create_fails = c.queue_create_fails;
+    sim::set_kernel_settings({.queue_create_fails = c.queue_create_fails});  // the child's
     const json run = boot(config);
+    sim::set_kernel_settings({});
     const std::string console = console_text(run);
 
     EXPECT_EQ(console.substr(0, c.console_start.size()), c.console_start);
@@ -125,7 +126,7 @@ TEST(Boot, ConsoleBytesLeaveOneFrameApartAt115200Baud) {
 
 TEST(Boot, WithoutACrystalStopsInErrorHandlerAfterTheHseTimeout) {
     sim::BoardConfig config;
-    config.crystal_fitted = false;
+    config.rcc.no_crystal = true;
     const json run = boot(config, 400 * sim::kPsPerMs);
 
     ASSERT_FALSE(run["halted"].is_null());

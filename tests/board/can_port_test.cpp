@@ -245,7 +245,7 @@ namespace {
 // cycle costs.
 TEST(CanPollWindow, RepliesInsideTheWindowAreCaughtLaterOnesAnswerTheNextExchange) {
     sim::BoardConfig config;
-    config.motors = {sim::MotorConfig{0x141, true, true, 1000, false}};
+    config.motors = {sim::MotorConfig{0x141, true, true, {1000 * sim::kPsPerUs}, false}};
     const json out = with_can(config, [](json& o) {
         hal_can_init_all();
         mf4010v2_t motor;

@@ -390,14 +390,13 @@ TEST(KernelHeap, AccountsEveryObjectAndRefusesWhatNoLongerFits) {
 }
 
 TEST(KernelHeap, AScenarioCanMakeQueueCreationFail) {
-    sim::BoardConfig config;
-    config.queue_create_fails = true;
     const json r = boot(
         [] {
+            sim::set_kernel_settings({.queue_create_fails = true});
             note("queue", osMessageQueueNew(4, 36, nullptr) == nullptr);
             note("thread", spawn("t", osPriorityNormal, park) != nullptr);
         },
-        5, config);
+        5);
     EXPECT_EQ(first(r, "queue")["value"], true);
     EXPECT_EQ(first(r, "thread")["value"], true);
     EXPECT_EQ(r["heap"], 1232);

@@ -69,7 +69,7 @@ Kernel::Kernel()
     heap_.capacity = configTOTAL_HEAP_SIZE - HeapModel::kBlockHeader;
     // 64-bit inside, so wake times order across the 32-bit count's wrap as
     // the kernel's overflow list orders them.
-    ticks_ = Board::get().config().tick_start;
+    ticks_ = kernel_settings().tick_start;
     cpu_.set_scheduler(this);
 }
 
@@ -185,7 +185,7 @@ Thread* Kernel::create_thread(osThreadFunc_t func, void* argument, const osThrea
 
 MessageQueue* Kernel::create_queue(uint32_t count, uint32_t size) {
     cpu_.consume(cost::kRtosCreate);
-    if (count == 0 || size == 0 || cpu_.in_handler() || Board::get().config().queue_create_fails) {
+    if (count == 0 || size == 0 || cpu_.in_handler() || kernel_settings().queue_create_fails) {
         return nullptr;
     }
     const uint64_t storage = static_cast<uint64_t>(count) * size;
@@ -392,6 +392,18 @@ osStatus_t Kernel::get(MessageQueue* q, void* msg, uint32_t timeout) {
 }  // namespace sim::rtos
 
 namespace sim {
+
+namespace {
+KernelSettings g_kernel_settings;  // read at the kernel's creation and at each queue's
+}  // namespace
+
+void set_kernel_settings(const KernelSettings& settings) {
+    g_kernel_settings = settings;
+}
+
+const KernelSettings& kernel_settings() {
+    return g_kernel_settings;
+}
 
 std::vector<ThreadInfo> created_threads() {
     std::vector<ThreadInfo> out;

@@ -59,7 +59,7 @@ void install_vectors() {
 void firmware_reset() {
     install_vectors();
     // A scenario may start the board as after long uptime, its ticks near a wrap.
-    uwTick = Board::get().config().tick_start;
+    uwTick = kernel_settings().tick_start;
     // Word 1 of the table: the core loads it into the PC at reset.
     Board::get().cpu().reset_vector()();
 }
