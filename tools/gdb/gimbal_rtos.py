@@ -3,7 +3,7 @@
 #   gdb -x tools/gdb/gimbal_rtos.py build/sim-fast/gimbal-sim
 #
 #   info rtos             every thread: name, priority, state, what it waits on, stack size
-#   rtos bt NAME          backtrace of a thread, switched out or running
+#   rtos bt NAME [N]      backtrace (N frames) of a thread, switched out or running
 #   rtos break-at SECONDS stop at the first thread switch at or after a virtual time
 #
 # The threads are fibers (sim/core/fiber.cpp) scheduled by the kernel stand-in
@@ -87,8 +87,9 @@ class InfoRtos(gdb.Command):
         gdb.write("%-14s %4s  %-10s %6s  %s\n" % ("NAME", "PRIO", "STATE", "STACK", "WAITS ON"))
         for t in threads():
             state, wait = waits_on(k, t)
-            gdb.write("%-14s %4d  %-10s %6d  %s\n" % (name_of(t), int(t["priority"]), state,
-                                                      int(t["stack_size"]), wait))
+            row = "%-14s %4d  %-10s %6d  %s" % (name_of(t), int(t["priority"]), state,
+                                                 int(t["stack_size"]), wait)
+            gdb.write(row.rstrip() + "\n")
 
 
 class Rtos(gdb.Command):
@@ -105,20 +106,21 @@ def saved_context(t):
 
 
 class RtosBt(gdb.Command):
-    """rtos bt NAME: backtrace of the thread NAME, by switching to its saved fiber context."""
+    """rtos bt NAME [N]: backtrace of the thread NAME, by switching to its saved fiber context."""
 
     def __init__(self):
         super().__init__("rtos bt", gdb.COMMAND_STACK)
 
     def invoke(self, arg, from_tty):
-        name = arg.strip()
+        name, _, limit = arg.strip().partition(" ")
+        bt = ("backtrace " + limit).strip()
         match = [t for t in threads() if name_of(t) == name]
         if not match:
             raise gdb.GdbError("no thread '%s' (%s)" % (name, ", ".join(name_of(t) for t in threads())))
         t = match[0]
         fiber = int(pointee(t["fiber"]))
         if fiber == int(gdb.parse_and_eval("sim::Fiber::current_")):
-            gdb.execute("backtrace")  # the thread is on the CPU now
+            gdb.execute(bt)  # the thread is on the CPU now
             return
         sp = saved_context(t)
         if sp == 0:
@@ -132,7 +134,7 @@ class RtosBt(gdb.Command):
             for r, off in FCONTEXT_SLOTS:
                 gdb.execute("set $%s = %d" % (r, int(gdb.Value(sp + off).cast(u64.pointer()).dereference())))
             gdb.execute("set $rsp = %d" % (sp + FCONTEXT_SIZE))
-            gdb.execute("backtrace")
+            gdb.execute(bt)
         finally:
             gdb.execute("select-frame 0")
             for r in names:
