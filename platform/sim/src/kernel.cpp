@@ -55,8 +55,11 @@ bool HeapModel::allocate(std::size_t bytes) {
     return true;
 }
 
+// The debugger's thread commands (tools/gdb/gimbal_rtos.py) start here.
+[[gnu::used]] Kernel* gimbal_rtos_kernel = nullptr;
+
 Kernel& Kernel::get() {
-    static Kernel* kernel = new Kernel();  // lives with the board, as long as the process
+    static Kernel* kernel = gimbal_rtos_kernel = new Kernel();  // lives as long as the process
     return *kernel;
 }
 
