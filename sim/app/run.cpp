@@ -341,6 +341,7 @@ BoardConfig board_config(const Scenario& scenario) {
     BoardConfig config;
     config.queue_create_fails = scenario.faults.queue_create_fails;
     config.crystal_fitted = !scenario.faults.no_crystal;
+    config.supply_v = scenario.supply_v;
     config.imu.present = scenario.imu.present;
     config.imu.roll = scenario.imu.roll;
     config.imu.pitch = scenario.imu.pitch;

@@ -354,7 +354,7 @@ Scenario parse_scenario(const std::string& json_text) {
     }
     refuse_unknown(doc,
                    {"duration_s", "seed", "faults", "imu", "motors", "plant", "disturbance",
-                    "control", "ticks"},
+                    "control", "ticks", "board"},
                    "");
 
     Scenario s;
@@ -421,6 +421,22 @@ Scenario parse_scenario(const std::string& json_text) {
                                     (v.is_number() ? v.dump() : std::string(type_name(v))));
             }
             s.tick_start = v.get<uint32_t>();
+        }
+    }
+    if (doc.contains("board")) {
+        const json& board = doc["board"];
+        if (!board.is_object()) {
+            throw ScenarioError(std::string("'board' must be an object, not ") + type_name(board));
+        }
+        refuse_unknown(board, {"supply_v"}, "board.");
+        if (board.contains("supply_v")) {
+            // RM0090 Table 10 covers 1.8 to 3.6 V.
+            const json& v = board["supply_v"];
+            if (!v.is_number() || v.get<double>() < 1.8 || v.get<double>() > 3.6) {
+                throw ScenarioError("'board.supply_v' must be a number from 1.8 to 3.6, not " +
+                                    (v.is_number() ? v.dump() : std::string(type_name(v))));
+            }
+            s.supply_v = v.get<double>();
         }
     }
     return s;
@@ -506,6 +522,9 @@ nlohmann::json to_json(const Scenario& s) {
     }
     if (s.tick_start != 0) {
         j["ticks"] = {{"start", s.tick_start}};
+    }
+    if (s.supply_v != 3.3) {
+        j["board"] = {{"supply_v", s.supply_v}};
     }
     return j;
 }

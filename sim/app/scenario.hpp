@@ -78,6 +78,9 @@ struct Scenario {
     /// The HAL tick and the kernel tick at reset, as after long uptime: both
     /// count on from here and wrap past 2^32 - 1.
     uint32_t tick_start = 0;
+    /// The board's supply voltage (VDD, 1.8 to 3.6 V): the flash wait states
+    /// HCLK needs depend on it. 3.3 V is a chosen value.
+    double supply_v = 3.3;
 };
 
 /// A scenario that cannot be used; the message names the offending key.

@@ -35,6 +35,7 @@ namespace sim {
 /// Board-level settings a scenario can change; faults are settings, not code.
 struct BoardConfig {
     bool crystal_fitted = true;       // HSE crystal present
+    double supply_v = 3.3;            // VDD: a chosen value (the board's regulator is not known)
     bool queue_create_fails = false;  // the kernel refuses every message queue
     struct Imu {
         bool present = true;  // absent: never acknowledges
@@ -169,15 +170,15 @@ class Board {
     // clang-format off
     // ---- Wiring table ------------------------------------------------------------------
     //            model                        name      address     size   model's own wiring
-    Rcc&           rcc_    = at<Rcc>          ("RCC",    0x40023800, 0x400, cpu_, config_.crystal_fitted);
+    Rcc&           rcc_    = at<Rcc>          ("RCC",    0x40023800, 0x400, cpu_, config_.crystal_fitted, config_.supply_v);
     Tim1&          tim1_   = at<Tim1>         ("TIM1",   0x40010000, 0x400, cpu_, rcc_, /*IRQ TIM1_UP_TIM10*/ 25);
     Usart&         usart1_ = at<Usart>        ("USART1", 0x40011000, 0x400, cpu_, rcc_, /*APB2ENR*/ 1u << 4, /*APB2*/ true);
     Usart&         usart6_ = at<Usart>        ("USART6", 0x40011400, 0x400, cpu_, rcc_, /*APB2ENR*/ 1u << 5, /*APB2*/ true);
     CanController& can1_   = at<CanController>("CAN1",   0x40006400, 0x400, cpu_, rcc_, /*APB1ENR*/ 1u << 25, can1_bus_, /*filter banks*/ nullptr);
     CanController& can2_   = at<CanController>("CAN2",   0x40006800, 0x400, cpu_, rcc_, /*APB1ENR*/ 1u << 26, can2_bus_, /*filter banks in*/ &can1_);
     I2cController& i2c2_  = at<I2cController>("I2C2",   0x40005800, 0x400, cpu_, rcc_, /*APB1ENR*/ 1u << 22);  // nothing on PF0/PF1
-    GatedBlock&    pwr_    = at<GatedBlock>   ("PWR",    0x40007000, 0x400, rcc_, Rcc::APB1ENR, 1u << 28);
-    RegisterBlock& flash_  = at<RegisterBlock>("FLASH",  0x40023C00, 0x400);
+    Pwr&           pwr_    = at<Pwr>          ("PWR",    0x40007000, 0x400, rcc_);  // APB1ENR bit 28
+    FlashInterface& flash_ = at<FlashInterface>("FLASH", 0x40023C00, 0x400, rcc_);
     std::vector<std::unique_ptr<GpioPort>> gpio_ = gpio_ports();  // "GPIOA".."GPIOI", 0x40020000 + 0x400 n
     // Devices
     std::vector<std::unique_ptr<Mf4010Motor>> motors_ = motor_nodes();  // on CAN2's bus, from the config
