@@ -99,6 +99,7 @@ class Board {
     GpioPort& gpio(char port) { return *gpio_.at(static_cast<std::size_t>(port - 'A')); }
     Scb& scb() { return scb_; }
     Dwt& dwt() { return dwt_; }
+    SysTick& systick() { return systick_; }
     /// The bit-banged I2C bus (PF14 clock, PF12 data) and the IMU on it.
     Wire& i2c_scl() { return i2c_scl_; }
     Wire& i2c_sda() { return i2c_sda_; }
@@ -184,6 +185,7 @@ class Board {
     std::vector<std::unique_ptr<Mf4010Motor>> motors_ = motor_nodes();  // on CAN2's bus, from the config
     // Core blocks: never printed, so they live in their own storage.
     Scb&           scb_        = core<Scb>      ("SCB", cpu_);
+    SysTick&       systick_    = core<SysTick>  ("SysTick", cpu_, rcc_);
     CoreDebugBlock& core_debug_ = core<CoreDebugBlock>("CoreDebug");
     Dwt&           dwt_        = core<Dwt>      ("DWT", cpu_, core_debug_);
     // Bit-banged I2C bus: PF14 (SCL) and PF12 (SDA) with the IMU at 0x50 on both (constructor).
