@@ -78,11 +78,11 @@ Rcc::Rcc(Cpu& cpu, bool crystal_fitted, double supply_v)
       supply_v_(supply_v),
       hse_ready_([this](Picos) {
           reg(CR) |= kHseRdy;
-          switch_when_ready();
+          switch_when_ready(false);
       }),
       pll_locked_([this](Picos) {
           reg(CR) |= kPllRdy;
-          switch_when_ready();
+          switch_when_ready(false);
       }) {}
 
 void Rcc::reset() {
@@ -141,7 +141,7 @@ void Rcc::write(uint32_t offset, uint32_t& cell, uint32_t value) {
         return;
     } else if (offset == CFGR) {
         cell = (value & ~0xCu) | (sws << 2);
-        switch_when_ready();
+        switch_when_ready(true);
         return;
     } else {
         cell = value;
@@ -149,7 +149,7 @@ void Rcc::write(uint32_t offset, uint32_t& cell, uint32_t value) {
     update();
 }
 
-void Rcc::switch_when_ready() {
+void Rcc::switch_when_ready(bool requested) {
     // RM0090, "System clock (SYSCLK) selection": the switch to a source that
     // is not ready yet happens when it becomes ready.
     uint32_t& cfgr = reg(CFGR);
@@ -159,7 +159,7 @@ void Rcc::switch_when_ready() {
         (sw == 0 && (cr & kHsiRdy)) || (sw == 1 && (cr & kHseRdy)) || (sw == 2 && (cr & kPllRdy));
     if (ready) {
         cfgr = (cfgr & ~0xCu) | (sw << 2);
-    } else if (sw != ((cfgr >> 2) & 0x3)) {
+    } else if (requested && sw != ((cfgr >> 2) & 0x3)) {
         cpu_.rules().record("SYSCLK switched to a source that is not ready (waits for it)", 1,
                             "writes", cpu_.now());
     }

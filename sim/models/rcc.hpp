@@ -52,7 +52,9 @@ class Rcc final : public RegisterBlock {
 
   private:
     void update();
-    void switch_when_ready();
+    /// Completes a requested switch of SYSCLK if its source is ready;
+    /// `requested`: from a CFGR write (the one that breaks the rule).
+    void switch_when_ready(bool requested);
     bool pll_starts();
 
     Cpu& cpu_;

@@ -266,6 +266,8 @@ const BadInput kBadInputs[] = {
     {"TicksUnknownKey", R"({"ticks": {"begin": 5}})", {}, "ticks.begin"},
     {"TicksStartTooLarge", R"({"ticks": {"start": 4294967296}})", {}, "ticks.start"},
     {"TicksStartNegative", R"({"ticks": {"start": -1}})", {}, "ticks.start"},
+    {"SupplyBelowTheWaitStateTable", R"({"board": {"supply_v": 1.7}})", {}, "board.supply_v"},
+    {"SupplyString", R"({"board": {"supply_v": "3.3"}})", {}, "board.supply_v"},
     {"ImuSclHoldString", R"({"imu": {"hold_scl_low_ms": "1"}})", {}, "imu.hold_scl_low_ms"},
     {"ImuWindowBackwards", R"({"imu": {"from_s": 5, "until_s": 2}})", {}, "imu.until_s"},
     {"ImuWindowNegative", R"({"imu": {"from_s": -1}})", {}, "imu.from_s"},
