@@ -130,6 +130,7 @@ class Board {
     int led(std::size_t i) { return gpio(kLeds[i].port).level(kLeds[i].number); }
     Scb& scb() { return scb_; }
     Dwt& dwt() { return dwt_; }
+    SysTick& systick() { return systick_; }
     /// The bit-banged I2C bus (PF14 clock, PF12 data) and the IMU on it.
     Wire& i2c_scl() { return i2c_scl_; }
     Wire& i2c_sda() { return i2c_sda_; }
@@ -201,20 +202,21 @@ class Board {
     // clang-format off
     // ---- Wiring table ------------------------------------------------------------------
     //            model                        name      address     size   model's own wiring
-    Rcc&           rcc_    = at<Rcc>          ("RCC",    0x40023800, 0x400, cpu_, !config_.rcc.no_crystal);
+    Rcc&           rcc_    = at<Rcc>          ("RCC",    0x40023800, 0x400, cpu_, !config_.rcc.no_crystal, config_.rcc.supply_v);
     Tim1&          tim1_   = at<Tim1>         ("TIM1",   0x40010000, 0x400, cpu_, rcc_, /*IRQ TIM1_UP_TIM10*/ 25);
     Usart&         usart1_ = at<Usart>        ("USART1", 0x40011000, 0x400, cpu_, rcc_, /*APB2ENR*/ 1u << 4, /*APB2*/ true);
     Usart&         usart6_ = at<Usart>        ("USART6", 0x40011400, 0x400, cpu_, rcc_, /*APB2ENR*/ 1u << 5, /*APB2*/ true);
     CanController& can1_   = at<CanController>("CAN1",   0x40006400, 0x400, cpu_, rcc_, /*APB1ENR*/ 1u << 25, can1_bus_, /*filter banks*/ nullptr);
     CanController& can2_   = at<CanController>("CAN2",   0x40006800, 0x400, cpu_, rcc_, /*APB1ENR*/ 1u << 26, can2_bus_, /*filter banks in*/ &can1_);
     I2cController& i2c2_  = at<I2cController>("I2C2",   0x40005800, 0x400, cpu_, rcc_, /*APB1ENR*/ 1u << 22);  // nothing on PF0/PF1
-    GatedBlock&    pwr_    = at<GatedBlock>   ("PWR",    0x40007000, 0x400, rcc_, Rcc::APB1ENR, 1u << 28);
-    RegisterBlock& flash_  = at<RegisterBlock>("FLASH",  0x40023C00, 0x400);
+    Pwr&           pwr_    = at<Pwr>          ("PWR",    0x40007000, 0x400, rcc_);  // APB1ENR bit 28
+    FlashInterface& flash_ = at<FlashInterface>("FLASH", 0x40023C00, 0x400, rcc_);
     std::vector<std::unique_ptr<GpioPort>> gpio_ = gpio_ports();  // "GPIOA".."GPIOI", 0x40020000 + 0x400 n
     // Devices
     std::vector<std::unique_ptr<Mf4010Motor>> motors_ = motor_nodes();  // on CAN2's bus, from the config
     // Core blocks: never printed, so they live in their own storage.
     Scb&           scb_        = core<Scb>      ("SCB", cpu_);
+    SysTick&       systick_    = core<SysTick>  ("SysTick", cpu_, rcc_);
     CoreDebugBlock& core_debug_ = core<CoreDebugBlock>("CoreDebug");
     Dwt&           dwt_        = core<Dwt>      ("DWT", cpu_, core_debug_);
     // User LEDs (Core/Inc/main.h), driven by the firmware through GPIOE and GPIOG.

@@ -1,5 +1,5 @@
-// Register blocks of the Cortex-M4 core the firmware touches: SCB, DWT (the
-// cycle counter) and CoreDebugBlock (DEMCR). They sit outside the peripheral
+// Register blocks of the Cortex-M4 core the firmware touches: SCB, SysTick,
+// DWT (the cycle counter) and CoreDebugBlock (DEMCR). They sit outside the peripheral
 // region, so each keeps its own storage and the board attaches it there.
 #pragma once
 
@@ -9,6 +9,7 @@
 
 #include "sim/core/bus.hpp"
 #include "sim/core/cpu.hpp"
+#include "sim/models/rcc.hpp"
 
 namespace sim {
 
@@ -44,6 +45,44 @@ class Scb final : public CoreBlock<0x8C / 4> {
 
   private:
     Cpu& cpu_;
+};
+
+/// SysTick: a 24-bit counter down from LOAD, on the core clock (CLKSOURCE 1)
+/// or on HCLK / 8 (CLKSOURCE 0: RM0090 Figure 21, "Clock tree"). Reaching 0
+/// sets COUNTFLAG and, with TICKINT, pends the SysTick exception; the next
+/// clock reloads LOAD, so the period is LOAD + 1 clocks. It follows every
+/// change of HCLK.
+class SysTick final : public CoreBlock<4> {
+  public:
+    static constexpr uint32_t CTRL = 0x00, LOAD = 0x04, VAL = 0x08, CALIB = 0x0C;
+    static constexpr uint32_t kEnable = 1u << 0, kTickInt = 1u << 1, kClkSource = 1u << 2,
+                              kCountFlag = 1u << 16;
+    static constexpr int kIrqn = -1;
+
+    SysTick(Cpu& cpu, Rcc& rcc);
+    void reset() override;
+    uint32_t read(uint32_t offset, uint32_t& cell) override;
+    void write(uint32_t offset, uint32_t& cell, uint32_t value) override;
+    /// Times the counter has reached 0 since power-on.
+    uint64_t wraps() const { return wraps_; }
+
+  private:
+    uint32_t clock_hz() const;
+    uint32_t value_now() const;
+    /// A new stretch from now, the counter at `value`.
+    void restart(uint32_t value);
+    void schedule_next();
+
+    Cpu& cpu_;
+    Rcc& rcc_;
+    FunctionEvent wrap_;
+    // Since `since_` the counter has run at `hz_` (0: stopped); it reaches 0
+    // after `first_` clocks and then every LOAD + 1; `next_` wraps have passed.
+    Picos since_ = 0;
+    uint32_t hz_ = 0;
+    uint64_t first_ = 0, next_ = 0;
+    uint32_t stopped_value_ = 0;  // the counter while stopped
+    uint64_t wraps_ = 0;
 };
 
 class CoreDebugBlock;

@@ -95,6 +95,8 @@ const Refused kRefused[] = {
     {R"({"control": {"output_max": 3e9}})", "'control.output_max' must be a number from 0 to 2.14748e+09, not 3000000000.0"},
     {R"({"control": {"output_max": -1}})", "'control.output_max'"},
     {R"({"i2c": 4700})", "'i2c'"},
+    {R"({"board": {"supply_v": 1.7}})", "'board.supply_v'"},
+    {R"({"board": {"supply_v": "3.3"}})", "'board.supply_v'"},
     {R"({"i2c": {"pull_up": 4700}})", "i2c.pull_up"},
     {R"({"i2c": {"pull_up_ohms": -1}})", "'i2c.pull_up_ohms'"},
     {R"({"i2c": {"bus_capacitance_pf": "50"}})", "'i2c.bus_capacitance_pf'"},

@@ -97,9 +97,17 @@ inline void set_apb2_divider(uint32_t ppre2_code) {
 inline constexpr uint32_t kApbDiv1 = 0, kApbDiv2 = 4, kApbDiv4 = 5;
 inline constexpr uint32_t kAhbDiv2 = 8;
 
+/// What 168 MHz needs before the switch: 5 flash wait states, APB1 at most 42 MHz.
+inline void ready_for_168() {
+    FLASH->ACR = 5U;
+    RCC->CFGR = (RCC->CFGR & ~RCC_CFGR_PPRE1) | (kApbDiv4 << RCC_CFGR_PPRE1_Pos);
+}
+
 /// 8 MHz crystal / 4 * 168 / 2 = 168 MHz system clock, set up register by
-/// register; the APB dividers are left as they are.
+/// register, APB2 divided by 2 (84 MHz).
 inline void switch_to_pll_168() {
+    ready_for_168();
+    set_apb2_divider(kApbDiv2);
     RCC->CR |= RCC_CR_HSEON;
     idle_until_true([] { return (RCC->CR & RCC_CR_HSERDY) != 0; });
     RCC->PLLCFGR = RCC_PLLCFGR_PLLSRC_HSE | (4U << RCC_PLLCFGR_PLLM_Pos) |

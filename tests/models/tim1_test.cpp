@@ -135,6 +135,7 @@ TEST_P(Tim1ClockChange, ThePeriodInProgressFinishesAtTheNewRate) {
     constexpr uint64_t kCounts = 16 * 1000;  // PSC 15, ARR 999
     const json r = model_test::on_board([c](json& out) {
         if (c.to_pll) {  // oscillator and PLL ready before the timer starts
+            model_test::ready_for_168();
             RCC->CR |= RCC_CR_HSEON;
             model_test::idle_until_true([] { return (RCC->CR & RCC_CR_HSERDY) != 0; });
             RCC->PLLCFGR = RCC_PLLCFGR_PLLSRC_HSE | (4U << RCC_PLLCFGR_PLLM_Pos) |

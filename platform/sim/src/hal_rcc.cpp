@@ -78,7 +78,12 @@ HAL_StatusTypeDef HAL_RCC_ClockConfig(RCC_ClkInitTypeDef* clk, uint32_t FLatency
     if (clk == nullptr || FLatency > FLASH_LATENCY_7) {
         return HAL_ERROR;
     }
-    MODIFY_REG(FLASH->ACR, FLASH_ACR_LATENCY, FLatency);
+    // More wait states before the clock rises, fewer only after it fell
+    // (the latency is looked up on the model: the call's cost covers it).
+    const sim::FlashInterface& flash = sim::Board::get().model<sim::FlashInterface>("FLASH");
+    if (FLatency > flash.latency()) {
+        MODIFY_REG(FLASH->ACR, FLASH_ACR_LATENCY, FLatency);
+    }
     if (clk->ClockType & RCC_CLOCKTYPE_HCLK) {
         // Slowest APB clocks while the AHB divider changes.
         MODIFY_REG(RCC->CFGR, RCC_CFGR_PPRE1 | RCC_CFGR_PPRE2,
@@ -104,6 +109,9 @@ HAL_StatusTypeDef HAL_RCC_ClockConfig(RCC_ClkInitTypeDef* clk, uint32_t FLatency
     }
     if (clk->ClockType & RCC_CLOCKTYPE_PCLK2) {
         MODIFY_REG(RCC->CFGR, RCC_CFGR_PPRE2, clk->APB2CLKDivider << 3);
+    }
+    if (FLatency < flash.latency()) {
+        MODIFY_REG(FLASH->ACR, FLASH_ACR_LATENCY, FLatency);
     }
     SystemCoreClock = HAL_RCC_GetSysClockFreq() >> kAhbShift[(RCC->CFGR & RCC_CFGR_HPRE) >> 4];
     HAL_InitTick(uwTickPrio);

@@ -12,7 +12,7 @@
 namespace sim::rtos {
 
 namespace {
-constexpr int kSysTickIrq = -1;
+constexpr int kSysTickIrq = SysTick::kIrqn;
 constexpr uint8_t kKernelInterruptLevel = configLIBRARY_LOWEST_INTERRUPT_PRIORITY;
 constexpr std::size_t kMaxNameChars = configMAX_TASK_NAME_LEN - 1;  // the kernel keeps 15
 
@@ -63,11 +63,7 @@ Kernel& Kernel::get() {
     return *kernel;
 }
 
-Kernel::Kernel()
-    : cpu_(Board::get().cpu()), systick_([this](Picos at) {
-          cpu_.set_pending(kSysTickIrq);
-          cpu_.events().schedule(systick_, at + kPsPerS / configTICK_RATE_HZ);
-      }) {
+Kernel::Kernel() : cpu_(Board::get().cpu()) {
     // The heap's end marker takes one block header.
     heap_.capacity = configTOTAL_HEAP_SIZE - HeapModel::kBlockHeader;
     // 64-bit inside, so wake times order across the 32-bit count's wrap as
@@ -95,7 +91,15 @@ osStatus_t Kernel::start() {
     cpu_.set_priority(kSysTickIrq, kKernelInterruptLevel);
     cpu_.set_priority(-2, kKernelInterruptLevel);
     cpu_.enable_irq(kSysTickIrq);
-    cpu_.events().schedule(systick_, cpu_.now() + kPsPerS / configTICK_RATE_HZ);
+    // The tick as the kernel's Cortex-M4F port sets SysTick up: from
+    // configCPU_CLOCK_HZ (SystemCoreClock), whatever the core really runs at.
+    Bus& bus = Board::get().bus();
+    auto* systick = static_cast<uint32_t*>(Board::get().systick().storage());
+    bus.write(&systick[SysTick::CTRL / 4], 0);
+    bus.write(&systick[SysTick::VAL / 4], 0);
+    bus.write(&systick[SysTick::LOAD / 4], configCPU_CLOCK_HZ / configTICK_RATE_HZ - 1UL);
+    bus.write(&systick[SysTick::CTRL / 4],
+              SysTick::kClkSource | SysTick::kTickInt | SysTick::kEnable);
     cpu_.leave_startup();
 }
 

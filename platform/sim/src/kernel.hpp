@@ -151,7 +151,6 @@ class Kernel final : public Scheduler {
     bool switch_pending_ = false;  // PendSV: the next platform call switches
     bool started_ = false;         // the first switch runs current_ as chosen at creation
     HeapModel heap_;
-    FunctionEvent systick_;
 };
 
 }  // namespace sim::rtos
