@@ -61,6 +61,16 @@ void read_board(Board& board, RunResult& r) {
     }
     r.can1_bit_rate_hz = can_bit_rate_hz(can_btr(board, "CAN1"), r.clocks.pclk1_hz);
     r.can2_bit_rate_hz = can_bit_rate_hz(can_btr(board, "CAN2"), r.clocks.pclk1_hz);
+    const double elapsed = static_cast<double>(board.cpu().now());
+    for (int n = 1; n <= 2; n++) {
+        const CanBus& bus = board.can_bus(n);
+        const CanController& c = n == 1 ? board.can1() : board.can2();
+        r.can_buses[bus.name()] = {
+            {"load", elapsed > 0 ? static_cast<double>(bus.busy_time()) / elapsed : 0.0},
+            {"error_frames", bus.errors()},
+            {"tec_max", c.tec_max()},
+            {"rec_max", c.rec_max()}};
+    }
     for (const BoardRules::Record& rule : board.cpu().rules().records()) {
         r.board_rules.push_back({{"rule", rule.rule},
                                  {"count", rule.count},
@@ -127,6 +137,11 @@ class Recorder {
             CanBus& bus = board.can_bus(n);
             bus.add_listener([this, n, &bus](const CanFrame& frame, Picos at, const CanNode* from) {
                 frame_done(n, bus, frame, at, from);
+            });
+            bus.add_error_listener([this, n, &bus](const CanError& error) {
+                if (can_[n - 1].is_open() && in_window(error.at)) {
+                    can_[n - 1] << candump_error_line(error, bus.name());
+                }
             });
         }
         set_queue_put_observer(
@@ -354,8 +369,8 @@ BoardConfig board_config(const Scenario& scenario) {
     }
     config.motors.clear();
     for (const auto& [id, m] : scenario.motors) {
-        config.motors.push_back(
-            MotorConfig{id, m.present, m.answers, m.reply_delay_us, m.close_garbage});
+        config.motors.push_back(MotorConfig{id, m.present, m.answers, m.reply_delay_us,
+                                            m.close_garbage, m.bit_rate_hz});
         if (m.window) {
             config.motor_windows[id] = fault_window(*m.window);
         }
@@ -445,6 +460,23 @@ std::string candump_line(const CanFrame& frame, Picos end_of_frame, const std::s
     return line + "\n";
 }
 
+std::string candump_error_line(const CanError& error, const std::string& bus) {
+    // linux/can/error.h: CAN_ERR_FLAG, and the classes CAN_ERR_PROT (0x08),
+    // CAN_ERR_ACK (0x20), CAN_ERR_BUSERROR (0x80); data[2] the protocol
+    // error type, CAN_ERR_PROT_BIT1 | CAN_ERR_PROT_TX (sent recessive, saw dominant).
+    constexpr uint32_t kErrFlag = 0x20000000U, kProt = 0x08U, kAck = 0x20U, kBusError = 0x80U;
+    CanFrame f;
+    f.ide = true;
+    f.dlc = 8;
+    if (error.kind == CanError::kAck) {
+        f.id = kErrFlag | kAck | kBusError;
+    } else {
+        f.id = kErrFlag | kProt | kBusError;
+        f.data[2] = 0x10U | 0x80U;
+    }
+    return candump_line(f, error.at, bus);
+}
+
 nlohmann::json summary_json(const Scenario& scenario, const RunResult& r) {
     nlohmann::json threads = nlohmann::json::array();
     for (const ThreadInfo& t : r.threads) {
@@ -473,6 +505,7 @@ nlohmann::json summary_json(const Scenario& scenario, const RunResult& r) {
         {"leds", r.leds},
         {"can_bit_rate_hz", {{"can1", r.can1_bit_rate_hz}, {"can2", r.can2_bit_rate_hz}}},
         {"board_rules", r.board_rules},
+        {"can_buses", r.can_buses},
         {"metrics", r.metrics},
         {"scenario", to_json(scenario)},
     };

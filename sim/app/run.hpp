@@ -37,6 +37,7 @@ struct RunResult {
     uint32_t can1_bit_rate_hz = 0, can2_bit_rate_hz = 0;   // 0: bit timing never set
     nlohmann::json metrics;                                // summary.json's "metrics"
     nlohmann::json board_rules = nlohmann::json::array();  // breaches recorded, not halted on
+    nlohmann::json can_buses = nlohmann::json::object();   // per bus: load, error frames, counters
 };
 
 /// Which of the files that grow with the run are written, and for which
@@ -90,6 +91,9 @@ nlohmann::json summary_json(const Scenario& scenario, const RunResult& result);
 
 /// One frame as a line of a candump log: "(SECONDS.MICROSECONDS) canN ID#HEXDATA".
 std::string candump_line(const CanFrame& frame, Picos end_of_frame, const std::string& bus);
+/// An error frame as candump logs it: the CAN_ERR_FLAG identifier with the
+/// error class of linux/can/error.h and its eight data bytes.
+std::string candump_error_line(const CanError& error, const std::string& bus);
 
 /// Writes summary.json into `dir` (created if missing), whole or not at all;
 /// the other files were streamed during the run.

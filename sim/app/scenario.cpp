@@ -293,10 +293,10 @@ void parse_motors(const json& motors, Scenario& s) {
         if (!entry.is_object()) {
             throw ScenarioError("'" + path + "' must be an object, not " + type_name(entry));
         }
-        refuse_unknown(
-            entry,
-            {"present", "answers", "reply_delay_us", "close_reply", "from_s", "until_s", "every_s"},
-            path + ".");
+        refuse_unknown(entry,
+                       {"present", "answers", "reply_delay_us", "close_reply", "bit_rate_hz",
+                        "from_s", "until_s", "every_s"},
+                       path + ".");
         MotorSettings m = s.motors.count(id) != 0 ? s.motors[id] : MotorSettings{};
         if (entry.contains("present")) {
             m.present = read_bool(entry, "present", path + ".present");
@@ -312,6 +312,17 @@ void parse_motors(const json& motors, Scenario& s) {
                                     (v.is_number() ? v.dump() : type_name(v)));
             }
             m.reply_delay_us = v.get<uint32_t>();
+        }
+        if (entry.contains("bit_rate_hz")) {
+            // Classic CAN's range: ISO 11898-2 high-speed buses reach 1 Mbit/s.
+            const json& v = entry["bit_rate_hz"];
+            if (!v.is_number_unsigned() || v.get<uint64_t>() < 10000 ||
+                v.get<uint64_t>() > 1000000) {
+                throw ScenarioError("'" + path +
+                                    ".bit_rate_hz' must be an integer from 10000 to 1000000, not " +
+                                    (v.is_number() ? v.dump() : type_name(v)));
+            }
+            m.bit_rate_hz = v.get<uint32_t>();
         }
         if (entry.contains("close_reply")) {
             const json& v = entry["close_reply"];
@@ -444,7 +455,8 @@ nlohmann::json to_json(const Scenario& s) {
         motors[key] = {{"present", m.present},
                        {"answers", m.answers},
                        {"reply_delay_us", m.reply_delay_us},
-                       {"close_reply", m.close_garbage ? "garbage" : "echo"}};
+                       {"close_reply", m.close_garbage ? "garbage" : "echo"},
+                       {"bit_rate_hz", m.bit_rate_hz}};
         if (m.window) {
             motors[key].update(window_json(*m.window));
         }

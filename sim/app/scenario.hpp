@@ -31,6 +31,8 @@ struct MotorSettings {
     /// The settings above hold inside the window only; outside it the motor is
     /// present, answering, echoing, with the default delay.
     std::optional<WindowSettings> window;
+    /// Its bit rate; not windowed.
+    uint32_t bit_rate_hz = 1000000;
 };
 
 struct Scenario {

@@ -17,13 +17,13 @@ struct MotorConfig {
     bool answers = true;            // replies to commands
     uint32_t reply_delay_us = 200;  // from the end of the command to the reply's request
     bool close_garbage = false;     // answers close with bytes that are not the echo
+    uint32_t bit_rate_hz = 1000000;
 };
 
 class Mf4010Motor final : public CanNode {
   public:
     static constexpr double kSpeedTimeConstantS = 0.01;  // speed loop
     static constexpr double kMaxAccelDps2 = 20000.0;     // acceleration limit, degree/s^2
-    static constexpr Picos kBitTime = kPsPerUs;          // 1 Mbit/s
     static constexpr int8_t kTemperatureC = 32;
 
     Mf4010Motor(Cpu& cpu, CanBus& bus, const MotorConfig& config);
@@ -31,7 +31,10 @@ class Mf4010Motor final : public CanNode {
 
     // CanNode
     const CanFrame* next_frame() override;
-    Picos bit_time() const override { return kBitTime; }
+    /// The configured bit rate with can_default_timing's segments.
+    CanBitTiming timing() const override {
+        return can_default_timing(kPsPerS / config_.bit_rate_hz);
+    }
     bool active() const override { return config_.present; }
     void sent(bool acked, Picos at) override;
     void received(const CanFrame& frame, Picos at) override;
