@@ -113,14 +113,33 @@ void CanController::set_mcr(uint32_t value) {
     mode_change(cpu_.now(), false);
 }
 
-// Mode requests are acknowledged at once.
+// The hand-shakes of RM0090's bxCAN "Initialization mode" and "Sleep mode":
+// INAK or SLAK rise once the frame the controller sends or receives has
+// ended; they fall once it has seen 11 consecutive recessive bits on the
+// bus (128 times 11 to recover from bus-off, "Bus-Off recovery").
 void CanController::mode_change(Picos now, bool due) {
-    (void)now;
-    (void)due;
     const bool init = mcr(kInrq);
     const bool sleep = mcr(kSleep) && !init;
-    reg(MSR) = (reg(MSR) & ~(kInak | kSlak)) | (init ? kInak : 0U) | (sleep ? kSlak : 0U);
-    if (!init && !sleep && bus_off_) {
+    const uint32_t want = init ? kInak : sleep ? kSlak : 0U;
+    const uint32_t have = reg(MSR) & (kInak | kSlak);
+    if (want == have) {
+        return;
+    }
+    Picos at = now;
+    if (clocked() && want == 0U) {
+        const Picos idle = bus_.idle_at(now);
+        if (!due || idle > now) {
+            at = idle + bit_time() * (bus_off_ ? 128 * 11 : 11);
+        }
+    } else if (!due && have == 0U && bus_.transmitting() != nullptr) {
+        at = bus_.idle_at(now);
+    }
+    if (at > now) {
+        cpu_.events().schedule(mode_event_, at);
+        return;
+    }
+    reg(MSR) = (reg(MSR) & ~(kInak | kSlak)) | want;
+    if (want == 0U && bus_off_) {
         bus_off_ = false;
         tec_ = rec_ = 0;
     }

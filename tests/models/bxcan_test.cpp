@@ -436,4 +436,28 @@ TEST(BxCan, LoopbackAndSilentModes) {
     }
 }
 
+// Initialisation is entered at the end of the frame on the bus and left after
+// 11 recessive bits.
+TEST(BxCan, InitHandshakesWaitForTheBus) {
+    const json out = on_board([](json& o) {
+        clocks_on();
+        start(CAN2);
+        send(CAN2, 0x141);
+        idle_us(10);
+        const sim::Picos t0 = model_test::cpu().now();
+        CAN2->MCR = kInrq;
+        model_test::idle_until_true([] { return (CAN2->MSR & kInrq) != 0U; });
+        o["enter_us"] = static_cast<double>(model_test::cpu().now() - t0) / sim::kPsPerUs;
+        o["tme0"] = (static_cast<uint32_t>(CAN2->TSR) >> 26) & 1U;
+        const sim::Picos t1 = model_test::cpu().now();
+        CAN2->MCR = 0;
+        model_test::idle_until_true([] { return (CAN2->MSR & kInrq) == 0U; });
+        o["leave_us"] = static_cast<double>(model_test::cpu().now() - t1) / sim::kPsPerUs;
+    });
+    const double bits = sim::can_frame_bits(frame(0x141));
+    EXPECT_NEAR(out["enter_us"].get<double>(), bits - 10, 0.2) << "the end of the frame";
+    EXPECT_EQ(out["tme0"], 1);
+    EXPECT_NEAR(out["leave_us"].get<double>(), 3 + 11, 0.2) << "intermission, then 11 bits";
+}
+
 }  // namespace
