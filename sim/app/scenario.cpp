@@ -455,8 +455,10 @@ nlohmann::json to_json(const Scenario& s) {
         motors[key] = {{"present", m.present},
                        {"answers", m.answers},
                        {"reply_delay_us", m.reply_delay_us},
-                       {"close_reply", m.close_garbage ? "garbage" : "echo"},
-                       {"bit_rate_hz", m.bit_rate_hz}};
+                       {"close_reply", m.close_garbage ? "garbage" : "echo"}};
+        if (m.bit_rate_hz != MotorSettings{}.bit_rate_hz) {
+            motors[key]["bit_rate_hz"] = m.bit_rate_hz;  // given only when set
+        }
         if (m.window) {
             motors[key].update(window_json(*m.window));
         }
