@@ -140,6 +140,14 @@ void CanBus::attach(CanNode* node) {
 
 void CanBus::detach(CanNode* node) {
     nodes_.erase(std::remove(nodes_.begin(), nodes_.end(), node), nodes_.end());
+    colliders_.erase(std::remove(colliders_.begin(), colliders_.end(), node), colliders_.end());
+    if (sender_ == node) {  // gone in the middle of its frame: the bus is idle again
+        cpu_.events().cancel(finish_event_);
+        cpu_.events().cancel(free_event_);
+        busy_ = in_frame_ = false;
+        sender_ = nullptr;
+        free_at_ = cpu_.now();
+    }
 }
 
 void CanBus::request() {
