@@ -61,6 +61,16 @@ void read_board(Board& board, RunResult& r) {
     }
     r.can1_bit_rate_hz = can_bit_rate_hz(can_btr(board, "CAN1"), r.clocks.pclk1_hz);
     r.can2_bit_rate_hz = can_bit_rate_hz(can_btr(board, "CAN2"), r.clocks.pclk1_hz);
+    const double elapsed = static_cast<double>(board.cpu().now());
+    for (int n = 1; n <= 2; n++) {
+        const CanBus& bus = board.can_bus(n);
+        const CanController& c = n == 1 ? board.can1() : board.can2();
+        r.can_buses[bus.name()] = {
+            {"load", elapsed > 0 ? static_cast<double>(bus.busy_time()) / elapsed : 0.0},
+            {"error_frames", bus.errors()},
+            {"tec_max", c.tec_max()},
+            {"rec_max", c.rec_max()}};
+    }
     for (const BoardRules::Record& rule : board.cpu().rules().records()) {
         r.board_rules.push_back({{"rule", rule.rule},
                                  {"count", rule.count},
@@ -424,6 +434,7 @@ nlohmann::json summary_json(const Scenario& scenario, const RunResult& r) {
         {"leds", r.leds},
         {"can_bit_rate_hz", {{"can1", r.can1_bit_rate_hz}, {"can2", r.can2_bit_rate_hz}}},
         {"board_rules", r.board_rules},
+        {"can_buses", r.can_buses},
         {"metrics", r.metrics},
         {"i2c_timing", r.i2c_timing},
         {"scenario", to_json(scenario)},

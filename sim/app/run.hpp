@@ -41,6 +41,7 @@ struct RunResult {
     nlohmann::json metrics;                                // summary.json's "metrics"
     nlohmann::json board_rules = nlohmann::json::array();  // breaches recorded, not halted on
     nlohmann::json i2c_timing;                             // summary.json's "i2c_timing"
+    nlohmann::json can_buses = nlohmann::json::object();   // per bus: load, error frames, counters
 };
 
 /// Which outputs are left out (by their option name in the output registry,

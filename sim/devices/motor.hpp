@@ -18,6 +18,7 @@ struct MotorConfig {
     bool answers = true;                   // replies to commands
     Duration reply_delay{200 * kPsPerUs};  // from the end of the command to the reply's request
     bool close_garbage = false;            // answers close with bytes that are not the echo
+    uint32_t bit_rate_hz = 1000000;
 };
 
 // clang-format off
@@ -28,6 +29,9 @@ inline const Field<MotorConfig> kMotorFields[] = {
      .meaning = "from the end of a command to the reply's send request", .whole = true},
     {.key = "close_reply", .member = &MotorConfig::close_garbage, .unit = "", .min = 0, .max = 1,
      .meaning = "`echo` or `garbage` (a reply to close that is not the command)", .words = {"echo", "garbage"}},
+    // Classic CAN's range: ISO 11898-2 high-speed buses reach 1 Mbit/s.
+    {.key = "bit_rate_hz", .member = &MotorConfig::bit_rate_hz, .unit = "Hz", .min = 10000, .max = 1000000,
+     .meaning = "its own bit rate (segments 1+5+2 quanta, SJW 1: chosen values); not windowed", .when_set = true},
 };
 // clang-format on
 
@@ -35,7 +39,6 @@ class Mf4010Motor final : public CanNode {
   public:
     static constexpr double kSpeedTimeConstantS = 0.01;  // speed loop
     static constexpr double kMaxAccelDps2 = 20000.0;     // acceleration limit, degree/s^2
-    static constexpr Picos kBitTime = kPsPerUs;          // 1 Mbit/s
     static constexpr int8_t kTemperatureC = 32;
 
     Mf4010Motor(Cpu& cpu, CanBus& bus, const MotorConfig& config);
@@ -43,7 +46,10 @@ class Mf4010Motor final : public CanNode {
 
     // CanNode
     const CanFrame* next_frame() override;
-    Picos bit_time() const override { return kBitTime; }
+    /// The configured bit rate with can_default_timing's segments.
+    CanBitTiming timing() const override {
+        return can_default_timing(kPsPerS / config_.bit_rate_hz);
+    }
     bool active() const override { return config_.present; }
     void sent(bool acked, Picos at) override;
     void received(const CanFrame& frame, Picos at) override;

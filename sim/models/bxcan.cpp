@@ -45,7 +45,9 @@ CanController::CanController(Cpu& cpu, const Rcc& rcc, uint32_t enr_bit, CanBus&
       cpu_(cpu),
       clocks_(rcc),
       bus_(bus),
-      master_(master) {
+      master_(master),
+      mode_event_([this](Picos now) { mode_change(now, true); }),
+      loop_event_([this](Picos now) { loop_back(now); }) {
     bus_.attach(this);
 }
 
@@ -65,6 +67,9 @@ void CanController::reset() {
     }
     tec_ = rec_ = 0;
     lec_ = 0;
+    bus_off_ = false;
+    cpu_.events().cancel(mode_event_);
+    cpu_.events().cancel(loop_event_);
     if (master_ == nullptr) {
         reg(FMR) = 0x2A1C0E01;  // filter init mode, CAN2 from bank 14
     }
@@ -74,17 +79,28 @@ bool CanController::running() const {
     return clocked() && (reg(MSR) & (kInak | kSlak)) == 0U;
 }
 
+// Loopback mode disregards the RX pin: the controller neither hears nor
+// acknowledges the bus. Silent mode never drives it dominant.
 bool CanController::active() const {
-    return running() && (reg(BTR) & kSilm) == 0U;
+    return running() && !bus_off_ && (reg(BTR) & (kSilm | kLbkm)) == 0U;
 }
 
-Picos CanController::bit_time() const {
+bool CanController::self_acks() const {
+    return (reg(BTR) & kLbkm) != 0U;
+}
+
+// BS1 stands for PHASE_SEG1: bxCAN does not split PROP_SEG off it.
+CanBitTiming CanController::timing() const {
     const uint32_t btr = reg(BTR);
     const uint64_t brp = (btr & 0x3FFU) + 1U;
-    const uint64_t ts1 = ((btr >> 16) & 0xFU) + 1U;
-    const uint64_t ts2 = ((btr >> 20) & 0x7U) + 1U;
+    const int ts1 = static_cast<int>((btr >> 16) & 0xFU) + 1;
+    const int ts2 = static_cast<int>((btr >> 20) & 0x7U) + 1;
+    const int sjw = static_cast<int>((btr >> 24) & 0x3U) + 1;
     const uint64_t pclk1 = clocks_.pclk1_hz();
-    return pclk1 == 0 ? kNever / 1024 : brp * (1U + ts1 + ts2) * kPsPerS / pclk1;
+    const int quanta = 1 + ts1 + ts2;
+    const Picos bit =
+        pclk1 == 0 ? kNever / 1024 : brp * static_cast<uint64_t>(quanta) * kPsPerS / pclk1;
+    return CanBitTiming{bit, quanta, ts1, ts2, sjw};
 }
 
 void CanController::set_mcr(uint32_t value) {
@@ -93,11 +109,40 @@ void CanController::set_mcr(uint32_t value) {
         return;
     }
     reg(MCR) = value & 0x000100FFU;
-    // Mode requests are acknowledged at once (the 11 recessive bits the chip
-    // waits for to leave initialisation take 11 us on an idle bus).
-    const bool init = (value & kInrq) != 0U;
-    const bool sleep = (value & kSleep) != 0U && !init;
-    reg(MSR) = (reg(MSR) & ~(kInak | kSlak)) | (init ? kInak : 0U) | (sleep ? kSlak : 0U);
+    cpu_.events().cancel(mode_event_);
+    mode_change(cpu_.now(), false);
+}
+
+// The hand-shakes of RM0090's bxCAN "Initialization mode" and "Sleep mode":
+// INAK or SLAK rise once the frame the controller sends or receives has
+// ended; they fall once it has seen 11 consecutive recessive bits on the
+// bus (128 times 11 to recover from bus-off, "Bus-Off recovery").
+void CanController::mode_change(Picos now, bool due) {
+    const bool init = mcr(kInrq);
+    const bool sleep = mcr(kSleep) && !init;
+    const uint32_t want = init ? kInak : sleep ? kSlak : 0U;
+    const uint32_t have = reg(MSR) & (kInak | kSlak);
+    if (want == have) {
+        return;
+    }
+    Picos at = now;
+    if (clocked() && want == 0U) {
+        const Picos idle = bus_.idle_at(now);
+        if (!due || idle > now) {
+            at = idle + bit_time() * (bus_off_ ? 128 * 11 : 11);
+        }
+    } else if (!due && have == 0U && bus_.transmitting() != nullptr) {
+        at = bus_.idle_at(now);
+    }
+    if (at > now) {
+        cpu_.events().schedule(mode_event_, at);
+        return;
+    }
+    reg(MSR) = (reg(MSR) & ~(kInak | kSlak)) | want;
+    if (want == 0U && bus_off_) {
+        bus_off_ = false;
+        tec_ = rec_ = 0;
+    }
     want_bus();
 }
 
@@ -142,7 +187,7 @@ uint32_t CanController::read(uint32_t offset, uint32_t& cell) {
     }
     if (offset == ESR) {
         return (static_cast<uint32_t>(rec_) << 24) | (static_cast<uint32_t>(tec_) << 16) |
-               (lec_ << 4) | (tec_ >= 128 || rec_ >= 128 ? 2U : 0U) |
+               (lec_ << 4) | (bus_off_ ? 4U : 0U) | (tec_ >= 128 || rec_ >= 128 ? 2U : 0U) |
                (tec_ >= 96 || rec_ >= 96 ? 1U : 0U);
     }
     if (offset >= TX0 && offset < RX0) {
@@ -175,10 +220,15 @@ void CanController::write(uint32_t offset, uint32_t& cell, uint32_t value) {
             if ((value & (kRqcp << (8 * i))) != 0U) {
                 tsr_flags_ &= ~((kRqcp | kTxok | kAlst | kTerr) << (8 * i));
             }
-            // An abort takes a frame that is waiting, not the one on the wire.
-            if ((value & (kAbrq << (8 * i))) != 0U && tx_[i].pending &&
-                !(bus_.busy() && on_bus_ == i)) {
-                complete(i, false, 0);
+            // RM0090 bxCAN "Transmit handling": a pending or scheduled
+            // mailbox is aborted at once; one in transmit state at the end
+            // of the attempt, emptied unless the frame went out.
+            if ((value & (kAbrq << (8 * i))) != 0U && tx_[i].pending) {
+                if (bus_.transmitting() == this && on_bus_ == i) {
+                    tx_[i].abort = true;
+                } else {
+                    complete(i, false, 0);
+                }
             }
         }
     } else if (offset == RF0R || offset == RF1R) {
@@ -208,6 +258,7 @@ void CanController::write(uint32_t offset, uint32_t& cell, uint32_t value) {
             box.tir = value;
             if ((value & kTxrq) != 0U) {
                 box.pending = true;
+                box.abort = false;
                 box.order = ++tx_order_;
                 tsr_flags_ &= ~((kRqcp | kTxok | kAlst | kTerr) << (8 * i));
                 want_bus();
@@ -251,9 +302,13 @@ int CanController::chosen_mailbox() const {
 }
 
 const CanFrame* CanController::next_frame() {
-    if (!running() || (reg(BTR) & kSilm) != 0U) {
+    if (!running() || bus_off_ || (reg(BTR) & kSilm) != 0U) {
         return nullptr;
     }
+    return own_frame();
+}
+
+const CanFrame* CanController::own_frame() {
     const int i = chosen_mailbox();
     if (i < 0) {
         return nullptr;
@@ -278,43 +333,99 @@ void CanController::complete(int box, bool ok, uint32_t error_bits) {
     tsr_flags_ |= (kRqcp | (ok ? kTxok : 0U) | error_bits) << (8 * box);
 }
 
+void CanController::count_errors(int tec_delta, int rec_delta) {
+    tec_ = std::max(tec_ + tec_delta, 0);
+    rec_ = std::clamp(rec_ + rec_delta, 0, 255);
+    tec_max_ = std::max(tec_max_, std::min(tec_, 255));
+    rec_max_ = std::max(rec_max_, rec_);
+    if (tec_ > 255) {
+        bus_off_ = true;  // until software leaves initialisation mode again
+        tec_ = 255;
+    }
+}
+
 void CanController::sent(bool acked, Picos at) {
-    (void)at;
     const int i = on_bus_;
     if (i < 0 || !tx_[i].pending) {
         return;
     }
     if (acked) {
-        tec_ = std::max(tec_ - 1, 0);
+        count_errors(-1, 0);
         lec_ = 0;
         if ((reg(BTR) & kLbkm) != 0U) {
-            received(on_bus_frame_, at);
+            store(on_bus_frame_);
         }
         complete(i, true, 0);
     } else {
         // Acknowledgement error. An error-passive sender does not count it.
-        if (tec_ < 128) {
-            tec_ += 8;
-        }
+        count_errors(tec_ < 128 ? 8 : 0, 0);
         lec_ = 3;
-        if (mcr(kNart)) {
-            complete(i, false, kTerr);
-        }
+        attempt_failed(kTerr);
     }
+    (void)at;
     want_bus();
+}
+
+// Another node's error flag or a collision: a bit error, sent recessive and
+// seen dominant (LEC 4).
+void CanController::send_error(Picos at) {
+    if ((reg(BTR) & kLbkm) != 0U) {
+        sent(true, at);  // loopback hears only itself
+        return;
+    }
+    const int i = on_bus_;
+    if (i < 0 || !tx_[i].pending) {
+        return;
+    }
+    count_errors(8, 0);
+    lec_ = 4;
+    attempt_failed(kTerr);
+    want_bus();
+}
+
+void CanController::receive_error(Picos at) {
+    (void)at;
+    if (running() && (reg(BTR) & kLbkm) == 0U) {
+        count_errors(0, 1);
+    }
+}
+
+void CanController::attempt_failed(uint32_t error_bits) {
+    if (mcr(kNart) || tx_[on_bus_].abort) {
+        complete(on_bus_, false, error_bits);
+    }
 }
 
 void CanController::lost_arbitration(Picos at) {
     (void)at;
-    if (mcr(kNart) && on_bus_ >= 0 && tx_[on_bus_].pending) {
+    if (on_bus_ >= 0 && tx_[on_bus_].pending && (mcr(kNart) || tx_[on_bus_].abort)) {
         complete(on_bus_, false, kAlst);
     }
 }
 
-void CanController::want_bus() {
-    if (running() && chosen_mailbox() >= 0) {
-        bus_.request();
+// Silent loopback ("hot self-test"): frames go from TX to RX inside the
+// controller and never reach the bus.
+void CanController::loop_back(Picos now) {
+    if (!running() || (reg(BTR) & (kSilm | kLbkm)) != (kSilm | kLbkm) || own_frame() == nullptr) {
+        return;
     }
+    sent(true, now);
+}
+
+void CanController::want_bus() {
+    if (!running() || chosen_mailbox() < 0) {
+        return;
+    }
+    if ((reg(BTR) & (kSilm | kLbkm)) == (kSilm | kLbkm)) {
+        if (!loop_event_.armed() && own_frame() != nullptr) {
+            cpu_.events().schedule(
+                loop_event_,
+                cpu_.now() + bit_time() * static_cast<Picos>(can_frame_bits(on_bus_frame_) +
+                                                             kCanIntermissionBits));
+        }
+        return;
+    }
+    bus_.request();
 }
 
 CanController::Match CanController::match(const CanFrame& frame) const {
@@ -372,10 +483,14 @@ CanController::Match CanController::match(const CanFrame& frame) const {
 
 void CanController::received(const CanFrame& frame, Picos at) {
     (void)at;
-    if (!running()) {
+    if (!running() || (reg(BTR) & kLbkm) != 0U) {
         return;
     }
-    rec_ = std::max(rec_ - 1, 0);
+    count_errors(0, -1);
+    store(frame);
+}
+
+void CanController::store(const CanFrame& frame) {
     const Match m = match(frame);
     if (m.fifo < 0) {
         return;

@@ -28,9 +28,12 @@ class CanController final : public GatedBlock, public CanNode {
 
     // CanNode
     const CanFrame* next_frame() override;
-    Picos bit_time() const override;
+    CanBitTiming timing() const override;
     bool active() const override;
     void sent(bool acked, Picos at) override;
+    void send_error(Picos at) override;
+    void receive_error(Picos at) override;
+    bool self_acks() const override;
     void lost_arbitration(Picos at) override;
     void received(const CanFrame& frame, Picos at) override;
     int suspend_bits() const override { return tec_ >= 128 ? 8 : 0; }
@@ -42,11 +45,15 @@ class CanController final : public GatedBlock, public CanNode {
         int index;
     };
     Match match(const CanFrame& frame) const;
+    /// Largest transmit and receive error counts so far.
+    int tec_max() const { return tec_max_; }
+    int rec_max() const { return rec_max_; }
 
   private:
     struct Mailbox {
         uint32_t tir = 0, tdtr = 0, tdlr = 0, tdhr = 0;
         bool pending = false;
+        bool abort = false;  // requested while its frame was on the wire
         uint64_t order = 0;
     };
     struct RxEntry {
@@ -58,8 +65,14 @@ class CanController final : public GatedBlock, public CanNode {
     void set_mcr(uint32_t value);
     uint32_t tsr() const;
     int chosen_mailbox() const;
+    const CanFrame* own_frame();  // the chosen mailbox's frame, whatever the mode
     void complete(int box, bool ok, uint32_t error_bits);
     void want_bus();
+    void store(const CanFrame& frame);
+    void count_errors(int tec_delta, int rec_delta);
+    void attempt_failed(uint32_t error_bits);
+    void mode_change(Picos now, bool due);
+    void loop_back(Picos now);
     uint32_t filter(uint32_t offset) const;
     bool filters_writable(uint32_t offset) const;
 
@@ -78,6 +91,11 @@ class CanController final : public GatedBlock, public CanNode {
     int tec_ = 0;
     int rec_ = 0;
     uint32_t lec_ = 0;
+    int tec_max_ = 0;
+    int rec_max_ = 0;
+    bool bus_off_ = false;
+    FunctionEvent mode_event_;  // the end of an init or sleep hand-shake
+    FunctionEvent loop_event_;  // the end of a frame sent in silent loopback mode
 };
 
 }  // namespace sim

@@ -1,7 +1,9 @@
 #include "sim/models/can_bus.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
+#include <sstream>
 
 namespace sim {
 
@@ -72,18 +74,18 @@ uint16_t can_crc15(const std::vector<uint8_t>& bits) {
 }
 
 int can_stuff_bits(const CanFrame& frame) {
-    // After five equal bits the transmitter inserts their complement, which
-    // counts towards the next run; this holds up to the last CRC bit.
+    const std::vector<uint8_t> bits = can_unstuffed_bits(frame);
+    return can_stuff_bits_before(bits, static_cast<int>(bits.size()));
+}
+
+int can_stuff_bits_before(const std::vector<uint8_t>& bits, int count) {
     int stuffed = 0;
     int run = 0;
     int last = -1;
-    for (uint8_t bit : can_unstuffed_bits(frame)) {
-        if (bit == last) {
-            run++;
-        } else {
-            last = bit;
-            run = 1;
-        }
+    for (int i = 0; i < count; i++) {
+        const uint8_t bit = bits[static_cast<std::size_t>(i)];
+        run = bit == last ? run + 1 : 1;
+        last = bit;
         if (run == 5) {
             stuffed++;
             last = !bit;
@@ -93,9 +95,36 @@ int can_stuff_bits(const CanFrame& frame) {
     return stuffed;
 }
 
+int can_stuffed_length(const std::vector<uint8_t>& bits) {
+    return static_cast<int>(bits.size()) +
+           can_stuff_bits_before(bits, static_cast<int>(bits.size()));
+}
+
 int can_frame_bits(const CanFrame& frame) {
     constexpr int kTail = 1 + 1 + 1 + 7;  // CRC delimiter, ACK slot, ACK delimiter, EOF
     return static_cast<int>(can_unstuffed_bits(frame).size()) + can_stuff_bits(frame) + kTail;
+}
+
+CanBitTiming can_default_timing(Picos bit) {
+    return CanBitTiming{bit, 8, 5, 2, 1};
+}
+
+double can_oscillator_tolerance(const CanBitTiming& t) {
+    if (t.quanta <= 0) {
+        return 0;
+    }
+    const double n = t.quanta;
+    const double phase = std::min(t.pb1, t.pb2);
+    return std::min(phase / (2.0 * (13.0 * n - t.pb2)), t.sjw / (20.0 * n));
+}
+
+double can_bit_time_mismatch(const CanBitTiming& a, const CanBitTiming& b) {
+    const double ta = static_cast<double>(a.bit), tb = static_cast<double>(b.bit);
+    return std::abs(ta - tb) / std::min(ta, tb);
+}
+
+bool can_bit_times_agree(const CanBitTiming& a, const CanBitTiming& b) {
+    return can_bit_time_mismatch(a, b) <= can_oscillator_tolerance(a) + can_oscillator_tolerance(b);
 }
 
 CanBus::CanBus(Cpu& cpu, std::string name)
@@ -111,6 +140,14 @@ void CanBus::attach(CanNode* node) {
 
 void CanBus::detach(CanNode* node) {
     nodes_.erase(std::remove(nodes_.begin(), nodes_.end(), node), nodes_.end());
+    colliders_.erase(std::remove(colliders_.begin(), colliders_.end(), node), colliders_.end());
+    if (sender_ == node) {  // gone in the middle of its frame: the bus is idle again
+        cpu_.events().cancel(finish_event_);
+        cpu_.events().cancel(free_event_);
+        busy_ = in_frame_ = false;
+        sender_ = nullptr;
+        free_at_ = cpu_.now();
+    }
 }
 
 void CanBus::request() {
@@ -143,37 +180,96 @@ void CanBus::arbitrate(Picos now) {
     if (winner == nullptr) {
         return;
     }
+    // Senders of the same arbitration field all go on: with the same bits
+    // they send one frame together, otherwise the first bit they differ in
+    // is a bit error for the one that sent it recessive.
+    colliders_.clear();
+    int first_difference = -1;
+    const std::vector<uint8_t> bits = can_unstuffed_bits(*best);
     for (CanNode* node : contenders) {
-        if (node != winner) {
+        if (node == winner) {
+            continue;
+        }
+        const CanFrame& frame = *node->next_frame();
+        if (priority(frame) != priority(*best)) {
             node->lost_arbitration(now);
+            continue;
+        }
+        colliders_.push_back(node);
+        const std::vector<uint8_t> other = can_unstuffed_bits(frame);
+        for (std::size_t i = 0; i < std::min(bits.size(), other.size()); i++) {
+            if (bits[i] != other[i]) {
+                const int at = static_cast<int>(i);
+                first_difference = first_difference < 0 ? at : std::min(first_difference, at);
+                break;
+            }
         }
     }
     busy_ = true;
+    in_frame_ = true;
+    busy_since_ = now;
     sender_ = winner;
     frame_ = *best;
-    acked_ = someone_else_active(winner);
-    const Picos bit = winner->bit_time();
-    if (acked_) {
-        cpu_.events().schedule(finish_event_,
-                               now + bit * static_cast<Picos>(can_frame_bits(frame_)));
+    destroyed_ = false;
+    const CanBitTiming timing = winner->timing();
+    const Picos bit = timing.bit;
+    Picos end;
+    if (first_difference >= 0) {
+        destroyed_ = true;
+        error_ = CanError::kCollision;
+        // Stuff bits before the differing bit count, the flag starts in the next bit.
+        const int stuffed = first_difference + can_stuff_bits_before(bits, first_difference);
+        end = now + bit * static_cast<Picos>(stuffed + 1);
     } else {
-        // The sender sees no dominant ACK slot and starts an error flag in
-        // the next bit: stuffed region, CRC delimiter, ACK slot.
-        const int to_ack =
-            static_cast<int>(can_unstuffed_bits(frame_).size()) + can_stuff_bits(frame_) + 2;
-        cpu_.events().schedule(finish_event_, now + bit * static_cast<Picos>(to_ack));
+        for (CanNode* node : nodes_) {
+            if (node == winner || !node->active() || can_bit_times_agree(timing, node->timing())) {
+                continue;
+            }
+            // It samples the frame at its own bit time and sees a stuff or
+            // form error within the first bits: its error flag starts after
+            // six of the sender's bits (a chosen value: the earliest point a
+            // stuff error can show, six equal samples).
+            destroyed_ = true;
+            error_ = CanError::kBitTiming;
+            cpu_.rules().record(name_ +
+                                    ": bit times of two nodes differ beyond both nodes' "
+                                    "oscillator tolerance",
+                                100.0 * can_bit_time_mismatch(timing, node->timing()), "%", now);
+        }
+        if (destroyed_) {
+            end = now + bit * 6;
+        } else {
+            acked_ = someone_else_active(winner) || winner->self_acks();
+            if (acked_) {
+                end = now + bit * static_cast<Picos>(can_frame_bits(frame_));
+            } else {
+                // The sender sees no dominant ACK slot and starts an error flag in
+                // the next bit: stuffed region, CRC delimiter, ACK slot.
+                error_ = CanError::kAck;
+                end = now + bit * static_cast<Picos>(can_stuffed_length(bits) + 2);
+            }
+        }
     }
+    end_ = end;
+    cpu_.events().schedule(finish_event_, end);
 }
 
 void CanBus::finish(Picos now) {
+    in_frame_ = false;
+    if (destroyed_) {
+        destroy(now);
+        return;
+    }
     CanNode* sender = sender_;
     const Picos bit = sender->bit_time();
     Picos free_at;
     if (acked_) {
         frames_++;
+        busy_total_ += now - busy_since_;
         free_at = now + bit * kCanIntermissionBits;
         for (CanNode* node : nodes_) {
-            if (node != sender) {
+            if (node != sender &&
+                std::find(colliders_.begin(), colliders_.end(), node) == colliders_.end()) {
                 node->received(frame_, now);
             }
         }
@@ -181,9 +277,19 @@ void CanBus::finish(Picos now) {
             listener(frame_, now, sender);
         }
         sender->sent(true, now);
+        for (CanNode* node : colliders_) {
+            node->sent(true, now);
+        }
     } else {
         errors_++;
+        busy_total_ += now - busy_since_ + bit * (6 + 8);
+        for (const ErrorListener& listener : error_listeners_) {
+            listener(CanError{CanError::kAck, now});
+        }
         sender->sent(false, now);
+        for (CanNode* node : colliders_) {
+            node->sent(false, now);
+        }
         // Error flag (6), error delimiter (8), intermission.
         free_at =
             now + bit * static_cast<Picos>(6 + 8 + kCanIntermissionBits + sender->suspend_bits());
@@ -192,6 +298,30 @@ void CanBus::finish(Picos now) {
     cpu_.events().schedule(free_event_, free_at);
 }
 
+void CanBus::destroy(Picos now) {
+    CanNode* sender = sender_;
+    const Picos bit = sender->bit_time();
+    errors_++;
+    busy_total_ += now - busy_since_ + bit * (6 + 8);
+    for (const ErrorListener& listener : error_listeners_) {
+        listener(CanError{error_, now});
+    }
+    int suspend = sender->suspend_bits();
+    sender->send_error(now);
+    for (CanNode* node : nodes_) {
+        if (node == sender) {
+            continue;
+        }
+        if (std::find(colliders_.begin(), colliders_.end(), node) != colliders_.end()) {
+            suspend = std::max(suspend, node->suspend_bits());
+            node->send_error(now);
+        } else {
+            node->receive_error(now);
+        }
+    }
+    free_at_ = now + bit * static_cast<Picos>(6 + 8 + kCanIntermissionBits + suspend);
+    cpu_.events().schedule(free_event_, free_at_);
+}
 void CanBus::free(Picos now) {
     busy_ = false;
     sender_ = nullptr;

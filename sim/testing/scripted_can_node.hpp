@@ -45,9 +45,14 @@ class ScriptedCanNode final : public CanNode {
     std::function<void(const CanFrame&, Picos)> on_received;
 
     const CanFrame* next_frame() override { return out_.empty() ? nullptr : &out_.front(); }
-    Picos bit_time() const override { return kPsPerUs; }
+    CanBitTiming timing() const override { return timing_; }
+    /// Another bit time, with can_default_timing's segments.
+    void set_bit_time(Picos bit) { timing_ = can_default_timing(bit); }
     bool active() const override { return present_; }
+    /// Attempts that ended in an error (no acknowledgement, an error flag, a collision).
+    int errors = 0;
     void sent(bool acked, Picos at) override {
+        errors += acked ? 0 : 1;
         if (acked) {
             out_.pop_front();
             sent_at = at;
@@ -63,6 +68,7 @@ class ScriptedCanNode final : public CanNode {
   private:
     CanBus& bus_;
     bool present_;
+    CanBitTiming timing_ = can_default_timing(kPsPerUs);
     std::deque<CanFrame> out_;
 };
 

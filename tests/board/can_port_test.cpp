@@ -9,6 +9,7 @@
 #include "can_probe.hpp"
 #include "hal_can.h"
 #include "mf4010v2.h"
+#include "usart.h"
 
 namespace {
 
@@ -234,6 +235,32 @@ TEST(CanPort, BothChannelsReceiveAfterInitInEitherOrder) {
         EXPECT_EQ(out["ch0"], 0) << can1_first;
         EXPECT_EQ(out["ch1"], 0) << can1_first;
     }
+}
+
+// CAN2's prescaler at 12 instead of 6: 500 kbit/s against the motors' 1 Mbit/s.
+// No motor hears a frame; each one's error flag destroys it, and the motor
+// driver reports every send as failed after the port's time limit.
+TEST(CanPort, HalfTheMotorsBitRateGetsNoFrameAcknowledged) {
+    const json out = with_can(motors(true), [](json& o) {
+        MX_USART1_UART_Init();
+        hcan2.Init.Prescaler = 12;
+        o["init"] = HAL_CAN_Init(&hcan2);
+        hal_can_init_all();
+        can_if_init(1);
+        mf4010v2_t motor;
+        mf4010v2_init(&motor, 0x141, 1);
+        o["results"] = {mf4010v2_send_command(&motor, COMMAND_MOTOR_RUNNING),
+                        mf4010v2_send_command(&motor, COMMAND_MOTOR_RUNNING)};
+        o["console"] = sim::Board::get().console_text();
+        o["errors"] = sim::Board::get().can_bus(2).errors();
+    });
+    ASSERT_EQ(out["init"], HAL_OK);
+    EXPECT_EQ(out["results"], json({MF4010_ERR_CAN_SEND, MF4010_ERR_CAN_SEND}));
+    EXPECT_EQ(out["console"],
+              "Error: Failed to send CAN message (ID 0x141)\r\n"
+              "Error: Failed to send CAN message (ID 0x141)\r\n");
+    EXPECT_TRUE(out["can2"].empty()) << out["can2"].dump();
+    EXPECT_GT(out["errors"].get<uint64_t>(), 0u);
 }
 
 }  // namespace

@@ -63,7 +63,8 @@ struct Transaction {
 struct Outcome {
     int status = -1;
     std::string console;
-    std::vector<Frame> can2;
+    std::vector<Frame> can2;  // acknowledged frames
+    int can2_error_frames = 0;
     json summary;
     std::vector<Transaction> i2c;
 
@@ -96,7 +97,8 @@ struct Outcome {
     }
 };
 
-std::vector<Frame> read_candump(const std::string& text) {
+// Error frames (CAN_ERR_FLAG, bit 29, in the identifier) are counted apart.
+std::vector<Frame> read_candump(const std::string& text, int& error_frames) {
     std::vector<Frame> frames;
     std::istringstream in(text);
     for (std::string line; std::getline(in, line);) {
@@ -104,10 +106,13 @@ std::vector<Frame> read_candump(const std::string& text) {
         const std::size_t close = line.find(')');
         const std::size_t hash = line.find('#');
         const std::size_t space = line.rfind(' ', hash);
-        frames.push_back({std::stod(line.substr(1, close - 1)),
-                          static_cast<uint32_t>(
-                              std::stoul(line.substr(space + 1, hash - space - 1), nullptr, 16)),
-                          line.substr(hash + 1)});
+        const auto id = static_cast<uint32_t>(
+            std::stoul(line.substr(space + 1, hash - space - 1), nullptr, 16));
+        if ((id & 0x20000000U) != 0U) {
+            error_frames++;
+            continue;
+        }
+        frames.push_back({std::stod(line.substr(1, close - 1)), id, line.substr(hash + 1)});
     }
     return frames;
 }
@@ -177,7 +182,7 @@ Outcome run_scenario(const std::string& name, bool decode) {
     Outcome r;
     r.status = status;
     r.console = read_file(fs::path(dir) / "out" / "console.log");
-    r.can2 = read_candump(read_file(fs::path(dir) / "out" / "can2.log"));
+    r.can2 = read_candump(read_file(fs::path(dir) / "out" / "can2.log"), r.can2_error_frames);
     const std::string summary = read_file(fs::path(dir) / "out" / "summary.json");
     r.summary = summary.empty() ? json::object() : json::parse(summary);
     if (decode) {
@@ -245,6 +250,7 @@ const Case kCases[] = {
          EXPECT_TRUE(r.has(send_line("0x141") + send_line("0x142") + fault_lines(1, 1)));
          EXPECT_FALSE(r.has("Timeout waiting"));
          EXPECT_TRUE(r.can2.empty());
+         EXPECT_GT(r.can2_error_frames, 0) << "each attempt ends in an error frame";
          EXPECT_TRUE(r.has(kEnabled));
          EXPECT_GT(r.count(send_line("0x141")), 5) << "the loop goes on";
          EXPECT_EQ(r.count(send_line("0x141")), r.count(send_line("0x142")));

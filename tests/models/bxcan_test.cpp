@@ -34,10 +34,22 @@ void clocks_on() {
     RCC->APB1ENR = RCC->APB1ENR | RCC_APB1ENR_CAN1EN | RCC_APB1ENR_CAN2EN;
 }
 
-void start(CAN_TypeDef* can, uint32_t mcr_extra = 0) {
+void start(CAN_TypeDef* can, uint32_t mcr_extra = 0, uint32_t btr_modes = 0) {
     can->MCR = kInrq | mcr_extra;
-    can->BTR = kBtr1Mbit;
+    can->BTR = kBtr1Mbit | btr_modes;
     can->MCR = mcr_extra;
+    model_test::idle_until_true([can] { return (can->MSR & kInrq) == 0U; });
+}
+
+uint32_t send(CAN_TypeDef* can, uint32_t id, uint32_t byte = 0) {
+    can->sTxMailBox[0].TDTR = 1;
+    can->sTxMailBox[0].TDLR = byte;
+    can->sTxMailBox[0].TIR = (id << 21) | kTxrq;
+    return id;
+}
+
+void idle_us(double us) {
+    model_test::idle_until(model_test::cpu().now() + static_cast<sim::Picos>(us * sim::kPsPerUs));
 }
 
 struct Bank {
@@ -307,6 +319,145 @@ TEST(BxCan, FifoKeepsThreeFramesAndOverrunsByLockMode) {
         EXPECT_EQ(out["rf0r"], 3u | (1u << 3) | (1u << 4)) << "three, FULL, FOVR";
         EXPECT_EQ(out["ids"], locked ? json({0x201, 0x202, 0x203}) : json({0x201, 0x202, 0x204}));
     }
+}
+
+// CAN1 at 1 Mbit/s, SJW 1 of 8 quanta (tolerance 0.625 %), against a node with
+// the default segments (0.625 %): they agree up to a 1.25 % difference.
+struct RateCase {
+    const char* name;
+    double node_bit_ns;
+    bool board_sends;
+    bool agree;
+};
+
+class BitRates : public ::testing::TestWithParam<RateCase> {};
+
+TEST_P(BitRates, NodesHearEachOtherOnlyWithinTheOscillatorTolerance) {
+    const RateCase c = GetParam();
+    const json out = on_board([&c](json& o) {
+        clocks_on();
+        program(0, Bank{false, true, 0, 0});
+        start(CAN1);
+        Node node(board().can_bus(1));
+        node.set_bit_time(static_cast<sim::Picos>(c.node_bit_ns * 1000));
+        c.board_sends ? (void)send(CAN1, 0x123) : node.send(0x321, {1});
+        idle_us(500);
+        o["received"] = c.board_sends ? node.seen.size() : CAN1->RF0R & 3U;
+        o["errors"] = board().can_bus(1).errors();
+        o["esr"] = static_cast<uint32_t>(CAN1->ESR);
+        o["rules"] = model_test::cpu().rules().records().size();
+    });
+    EXPECT_EQ(out["received"], c.agree ? 1 : 0);
+    EXPECT_EQ(out["errors"].get<uint64_t>() > 1, !c.agree) << "destroyed and retried";
+    EXPECT_EQ(out["rules"], c.agree ? 0 : 1) << "recorded as a board rule";
+    const uint32_t esr = out["esr"];
+    const uint32_t counter = c.board_sends ? (esr >> 16) & 0xFF : esr >> 24;  // TEC or REC
+    EXPECT_EQ(counter > 0, !c.agree) << counter;
+    if (!c.agree && c.board_sends) {
+        EXPECT_EQ((esr >> 4) & 7U, 4U) << "bit error: the other node's error flag";
+    }
+}
+
+const RateCase kRateCases[] = {
+    {"SameRate", 1000, true, true},           {"OnePercentSlow", 1010, true, true},
+    {"TwoPercentSlow", 1020, true, false},    {"HalfRate", 2000, true, false},
+    {"NodeOnePercentFast", 990, false, true}, {"NodeAtHalfRate", 2000, false, false},
+};
+INSTANTIATE_TEST_SUITE_P(Cases, BitRates, ::testing::ValuesIn(kRateCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(BxCan, EqualIdentifiersCollideUnlessTheFramesAreTheSame) {
+    for (const bool same : {true, false}) {
+        const json out = on_board([same](json& o) {
+            clocks_on();
+            start(CAN1);
+            Node node(board().can_bus(1));
+            Node other(board().can_bus(1));  // acknowledges
+            sim::CanFrame f = frame(send(CAN1, 0x123, 1));
+            f.data[0] = same ? 1 : 2;
+            node.send(f);
+            idle_us(300);
+            o["errors"] = board().can_bus(1).errors();
+            o["frames"] = board().can_bus(1).frames();
+            o["node_errors"] = node.errors;
+            o["lec"] = (static_cast<uint32_t>(CAN1->ESR) >> 4) & 7U;
+        });
+        EXPECT_EQ(out["errors"].get<uint64_t>() > 0, !same);
+        EXPECT_EQ(out["node_errors"].get<int>() > 0, !same) << "both retry";
+        EXPECT_EQ(out["frames"], same ? 1 : 0) << "the same frame goes out once for both";
+        EXPECT_EQ(out["lec"], same ? 0 : 4);
+    }
+}
+
+// Aborted in the middle of an attempt: the mailbox stays until the attempt
+// ends, then it is empty, with TXOK only if the frame was acknowledged.
+TEST(BxCan, AnAbortDuringAnAttemptTakesEffectAtItsEnd) {
+    for (const bool acked : {true, false}) {
+        const json out = on_board([acked](json& o) {
+            clocks_on();
+            start(CAN1);
+            Node node(board().can_bus(1), acked);
+            send(CAN1, 0x123);
+            idle_us(20);
+            CAN1->TSR = 1U << 7;  // ABRQ0
+            o["during"] = (static_cast<uint32_t>(CAN1->TSR) >> 26) & 1U;
+            idle_us(100);
+            o["after"] = static_cast<uint32_t>(CAN1->TSR) & 0x1C00000FU;
+        });
+        EXPECT_EQ(out["during"], 0) << "still in transmit state";
+        EXPECT_EQ(out["after"], 0x1C000001U | (acked ? 0x2U : 0x8U)) << "RQCP0, TXOK0 or TERR0";
+    }
+}
+
+// Loopback receives its own frames with nobody to acknowledge; silent mode
+// never drives the bus: it neither sends nor acknowledges.
+TEST(BxCan, LoopbackAndSilentModes) {
+    constexpr uint32_t kSilm = 1U << 31, kLbkm = 1U << 30;
+    for (const uint32_t mode : {kLbkm, kSilm, kSilm | kLbkm}) {
+        const json out = on_board([mode](json& o) {
+            clocks_on();
+            program(0, Bank{false, true, 0, 0});
+            start(CAN1, 0, mode);
+            Node node(board().can_bus(1), false);
+            send(CAN1, 0x123);
+            idle_us(200);
+            o["own"] = CAN1->RF0R & 3U;
+            o["tme0"] = (static_cast<uint32_t>(CAN1->TSR) >> 26) & 1U;
+            o["on_bus"] = board().can_bus(1).frames();
+            node.send(0x321, {1});
+            idle_us(200);
+            o["acked_node"] = node.sent_at != 0;
+        });
+        const bool loop = (mode & kLbkm) != 0U;
+        EXPECT_EQ(out["own"], loop ? 1 : 0) << mode;
+        EXPECT_EQ(out["tme0"], loop ? 1 : 0) << mode;
+        EXPECT_EQ(out["on_bus"], mode == kLbkm ? 1 : 0) << mode;
+        EXPECT_EQ(out["acked_node"], false) << mode;
+    }
+}
+
+// Initialisation is entered at the end of the frame on the bus and left after
+// 11 recessive bits.
+TEST(BxCan, InitHandshakesWaitForTheBus) {
+    const json out = on_board([](json& o) {
+        clocks_on();
+        start(CAN2);
+        send(CAN2, 0x141);
+        idle_us(10);
+        const sim::Picos t0 = model_test::cpu().now();
+        CAN2->MCR = kInrq;
+        model_test::idle_until_true([] { return (CAN2->MSR & kInrq) != 0U; });
+        o["enter_us"] = static_cast<double>(model_test::cpu().now() - t0) / sim::kPsPerUs;
+        o["tme0"] = (static_cast<uint32_t>(CAN2->TSR) >> 26) & 1U;
+        const sim::Picos t1 = model_test::cpu().now();
+        CAN2->MCR = 0;
+        model_test::idle_until_true([] { return (CAN2->MSR & kInrq) == 0U; });
+        o["leave_us"] = static_cast<double>(model_test::cpu().now() - t1) / sim::kPsPerUs;
+    });
+    const double bits = sim::can_frame_bits(frame(0x141));
+    EXPECT_NEAR(out["enter_us"].get<double>(), bits - 10, 0.2) << "the end of the frame";
+    EXPECT_EQ(out["tme0"], 1);
+    EXPECT_NEAR(out["leave_us"].get<double>(), 3 + 11, 0.2) << "intermission, then 11 bits";
 }
 
 }  // namespace

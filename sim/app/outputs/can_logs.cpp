@@ -29,6 +29,23 @@ std::string candump_line(const CanFrame& frame, Picos end_of_frame, const std::s
     return line + "\n";
 }
 
+std::string candump_error_line(const CanError& error, const std::string& bus) {
+    // linux/can/error.h: CAN_ERR_FLAG, and the classes CAN_ERR_PROT (0x08),
+    // CAN_ERR_ACK (0x20), CAN_ERR_BUSERROR (0x80); data[2] the protocol
+    // error type, CAN_ERR_PROT_BIT1 | CAN_ERR_PROT_TX (sent recessive, saw dominant).
+    constexpr uint32_t kErrFlag = 0x20000000U, kProt = 0x08U, kAck = 0x20U, kBusError = 0x80U;
+    CanFrame f;
+    f.ide = true;
+    f.dlc = 8;
+    if (error.kind == CanError::kAck) {
+        f.id = kErrFlag | kAck | kBusError;
+    } else {
+        f.id = kErrFlag | kProt | kBusError;
+        f.data[2] = 0x10U | 0x80U;
+    }
+    return candump_line(f, error.at, bus);
+}
+
 namespace {
 
 class CanLogs : public Writer {
@@ -45,6 +62,11 @@ class CanLogs : public Writer {
                         log.write(candump_line(frame, at, bus.name()));
                     }
                 });
+            bus.add_error_listener([&log, &bus, context](const CanError& error) {
+                if (context.in_window(error.at)) {
+                    log.write(candump_error_line(error, bus.name()));
+                }
+            });
         }
     }
     void finish(const RunEnd&) override {

@@ -20,5 +20,8 @@ const char* plot_work_folder();
 
 /// One frame as a line of a candump log: "(SECONDS.MICROSECONDS) canN ID#HEXDATA".
 std::string candump_line(const CanFrame& frame, Picos end_of_frame, const std::string& bus);
+/// An error frame as candump logs it: the CAN_ERR_FLAG identifier with the
+/// error class of linux/can/error.h and its eight data bytes.
+std::string candump_error_line(const CanError& error, const std::string& bus);
 
 }  // namespace sim
