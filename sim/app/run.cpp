@@ -36,10 +36,6 @@ uint32_t can_bit_rate_hz(uint32_t btr, uint32_t pclk1_hz) {
 
 namespace {
 
-Picos picos(double seconds) {
-    return static_cast<Picos>(std::llround(seconds * 1e12));
-}
-
 // Where the error figures start if the control loop never steps: the
 // control task's 5 s start-up wait and its start-up exchanges.
 constexpr double kFallbackSettleS = 6.0;
@@ -333,8 +329,9 @@ RunResult run_firmware(const Scenario& scenario, const RunHooks& hooks) {
         const OutputOptions& o = hooks.outputs;
         OutputContext context;
         context.dir = hooks.out_dir;
-        context.window_from = picos(o.window_start_s);
-        context.window_until = o.window_end_s >= 1e9 ? ~Picos{0} : picos(o.window_end_s);
+        context.window_from = Duration::seconds(o.window_start_s).ps;
+        context.window_until =
+            o.window_end_s >= 1e9 ? ~Picos{0} : Duration::seconds(o.window_end_s).ps;
         context.quiet = !hooks.progress;
         writers = attach_writers(context, probes, o.off);
     }
@@ -367,7 +364,7 @@ RunResult run_firmware(const Scenario& scenario, const RunHooks& hooks) {
 
     const auto wall_start = std::chrono::steady_clock::now();
     board.power_on(firmware_reset);
-    const Picos end = picos(scenario.duration_s);
+    const Picos end = Duration::seconds(scenario.duration_s).ps;
     Picos ended = 0;
     {
         // The core's thread is spinning in firmware code that touches nothing
