@@ -2,6 +2,7 @@
 
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -24,9 +25,46 @@ void Bus::attach(uintptr_t base, uintptr_t size, RegisterBlock* block) {
     block->base_ = base;
     ranges_.push_back(Range{base, size, block});
     last_ = nullptr;
+    index_pages(base, size);
+}
+
+void Bus::index_pages(uintptr_t base, uintptr_t size) {
+    const uintptr_t end = base + size;
+    if (size == 0 || end <= kPeripheralBase || base >= kPeripheralBase + kPeripheralSize) {
+        return;
+    }
+    const uintptr_t first = (std::max(base, kPeripheralBase) - kPeripheralBase) >> kPageShift;
+    const uintptr_t last =
+        (std::min(end, kPeripheralBase + kPeripheralSize) - 1 - kPeripheralBase) >> kPageShift;
+    for (uintptr_t page = first; page <= last; page++) {
+        // The first range that touches the page answers for all of it only
+        // if it covers all of it, as the list search would.
+        const uintptr_t from = kPeripheralBase + (page << kPageShift);
+        const uintptr_t to = from + (uintptr_t{1} << kPageShift);
+        int16_t entry = kNoPage;
+        for (std::size_t i = 0; i < ranges_.size(); i++) {
+            const Range& r = ranges_[i];
+            if (r.base < to && from < r.base + r.size) {
+                entry =
+                    r.base <= from && to <= r.base + r.size ? static_cast<int16_t>(i) : kSharedPage;
+                break;
+            }
+        }
+        pages_[page] = entry;
+    }
 }
 
 const Bus::Range* Bus::find(uintptr_t address) const {
+    const uintptr_t window = address - kPeripheralBase;
+    if (window < kPeripheralSize) {
+        const int16_t entry = pages_[window >> kPageShift];
+        if (entry >= 0) {
+            return &ranges_[static_cast<std::size_t>(entry)];
+        }
+        if (entry == kNoPage) {
+            return nullptr;
+        }
+    }
     // Polling loops hit the same block again and again.
     if (last_ != nullptr && address - last_->base < last_->size) {
         return last_;

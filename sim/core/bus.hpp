@@ -3,6 +3,7 @@
 // in this process), core blocks anywhere.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -68,8 +69,23 @@ class Bus {
         RegisterBlock* block;
     };
     const Range* find(uintptr_t address) const;
+    void index_pages(uintptr_t base, uintptr_t size);
+
+    // Peripherals sit on 1 KB boundaries (RM0090 Table 1, the register
+    // boundary addresses): a table over the peripheral window finds a block
+    // at once. Per page, the index of the range that holds all of it,
+    // kNoPage when none touches it, or kSharedPage (look in the list).
+    static constexpr unsigned kPageShift = 10;
+    static constexpr int16_t kNoPage = -1, kSharedPage = -2;
     std::vector<Range> ranges_;
+    std::array<int16_t, (kPeripheralSize >> kPageShift)> pages_ = filled(kNoPage);
     mutable const Range* last_ = nullptr;
+
+    static constexpr std::array<int16_t, (kPeripheralSize >> kPageShift)> filled(int16_t v) {
+        std::array<int16_t, (kPeripheralSize >> kPageShift)> a{};
+        a.fill(v);
+        return a;
+    }
 };
 
 }  // namespace sim

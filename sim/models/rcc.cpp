@@ -261,10 +261,6 @@ uint32_t Rcc::apb2_timer_hz() const {
     return divided ? 2 * pclk2_hz() : pclk2_hz();
 }
 
-bool Rcc::gate(uint32_t enr_offset, uint32_t bit) const {
-    return (reg(enr_offset) & bit) != 0;
-}
-
 void Rcc::update() {
     const uint32_t hclk = sysclk_hz() >> kAhbShift[(reg(CFGR) >> 4) & 0xF];
     hclk_hz_ = hclk;

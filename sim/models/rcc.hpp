@@ -60,7 +60,7 @@ class Rcc final : public RegisterBlock {
     uint32_t pclk2_hz() const;
     /// Clock of the timers on APB2 (TIM1): twice PCLK2 when APB2 is divided.
     uint32_t apb2_timer_hz() const;
-    bool gate(uint32_t enr_offset, uint32_t bit) const;
+    bool gate(uint32_t enr_offset, uint32_t bit) const { return (reg(enr_offset) & bit) != 0; }
     const uint32_t* hclk_source() const { return &hclk_hz_; }
     /// Called after any change of the clock tree.
     void on_change(std::function<void()> listener) { listeners_.push_back(std::move(listener)); }
