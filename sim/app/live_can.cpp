@@ -353,11 +353,11 @@ class Slcan final : public LiveCan::Client {
 
   private:
     void command(const std::string& line, LiveCan::Node& node) {
-        const char c = line.empty() ? '\0' : line[0];
-        const std::size_t size = line.size();
-        if (c == '\0') {
+        if (line.empty()) {
             return;
         }
+        const char c = line[0];
+        const std::size_t size = line.size();
         if ((c == 'O' || c == 'L' || c == 'C') && size == 1) {
             open_ = c != 'C';
             listen_only_ = c == 'L';
@@ -486,6 +486,9 @@ void LiveCan::attach(Board& board) {
 }
 
 void LiveCan::poll() {
+    if (nodes_.empty()) {
+        return;  // not joined to a board yet
+    }
     for (int fd; listener_ >= 0 &&
                  (fd = accept4(listener_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC)) >= 0;) {
         if (clients_.size() >= kMaxClients) {
