@@ -13,8 +13,11 @@
 #include <filesystem>
 #include <iostream>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "sim/app/console_pty.hpp"
+#include "sim/app/live_can.hpp"
 #include "sim/app/outputs/folder.hpp"
 #include "sim/app/outputs/output_file.hpp"
 #include "sim/app/outputs/writer.hpp"
@@ -140,7 +143,8 @@ const CLI::Validator kFinite(
     "FINITE");
 
 constexpr const char* kExitStatuses =
-    "Exit status: 0 the run reached its end; 1 the console terminal could not be opened; "
+    "Exit status: 0 the run reached its end; 1 the console terminal, a CAN pseudo-terminal or "
+    "the CAN server could not be opened; "
     "2 a bad option or scenario, or --out in use by another run; 3 the board halted or the "
     "firmware got stuck; 4 an output file could not be written; 130, 143 or 141: SIGINT, "
     "SIGTERM or a closed standard output ended the run early (128 + the signal's number), "
@@ -166,9 +170,25 @@ int main(int argc, char** argv) {
     app.add_option("--out", out_dir, "folder for the run's files")->capture_default_str();
     app.add_flag("--quiet", quiet, "do not echo the console to standard output");
     bool console_pty = false;
-    app.add_flag("--console-pty", console_pty,
-                 "send the console to a new pseudo-terminal (its path on standard error) "
-                 "instead of standard output, at the pace of the wall clock");
+    auto* console_pty_flag =
+        app.add_flag("--console-pty", console_pty,
+                     "send the console to a new pseudo-terminal (its path on standard error) "
+                     "instead of standard output, at the pace of the wall clock");
+    bool console_wait = false;
+    app.add_flag("--console-wait", console_wait,
+                 "hold the board at reset until a terminal program opens the console's "
+                 "pseudo-terminal")
+        ->needs(console_pty_flag);
+    std::optional<std::string> can_server;
+    app.add_option("--can-server", can_server,
+                   "[HOST:]PORT: serve can1 and can2 to socketcand clients (HOST 127.0.0.1 "
+                   "unless given, PORT 0: any free one, printed on standard error), at the "
+                   "pace of the wall clock");
+    std::vector<std::string> can_ptys;
+    app.add_option("--can-pty", can_ptys,
+                   "BUS: slcan (serial-line CAN) for can1 or can2 on a new pseudo-terminal (its "
+                   "path on standard error), at the pace of the wall clock; may be repeated")
+        ->check(CLI::IsMember({"can1", "can2"}));
     app.add_option("--stuck-after", stuck_after_s,
                    "wall seconds without virtual progress before the firmware counts as stuck")
         ->check(kFinite)
@@ -221,6 +241,11 @@ int main(int argc, char** argv) {
         }
     }
 
+    sim::LiveCanOptions live_options;
+    for (const std::string& bus : can_ptys) {
+        live_options.slcan_buses.push_back(bus == "can1" ? 1 : 2);
+    }
+
     sim::Scenario scenario;
     if (scenario_file) {
         try {
@@ -237,6 +262,9 @@ int main(int argc, char** argv) {
         }
         if (seed) {
             scenario.seed = parse_seed(*seed);
+        }
+        if (can_server) {
+            sim::parse_can_server(*can_server, live_options);
         }
         if (window) {
             std::tie(outputs.window_start_s, outputs.window_end_s) = parse_window(*window);
@@ -298,6 +326,22 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "console on %s\n", pty->path().c_str());
         hooks.console_echo = [&pty](uint8_t byte) { pty->send(byte); };
         hooks.wall_clock_pace = true;
+    }
+    std::unique_ptr<sim::LiveCan> live;
+    if (live_options.any()) {
+        try {
+            live = std::make_unique<sim::LiveCan>(live_options);
+        } catch (const std::exception& e) {
+            std::cerr << "gimbal-sim: " << e.what() << "\n";
+            return 1;
+        }
+        hooks.on_board = [&live](sim::Board& board) { live->attach(board); };
+        hooks.between_slices = [&live] { live->poll(); };
+        hooks.wall_clock_pace = true;
+    }
+    if (console_wait) {
+        std::fprintf(stderr, "waiting for a terminal on %s\n", pty->path().c_str());
+        pty->wait_for_terminal([] { return sim::stop_requested() != 0; });
     }
     hooks.on_stuck = [quiet](const sim::RunResult& result) { return finish(result, quiet); };
     try {

@@ -266,7 +266,7 @@ RunResult collect(Board& board, const Figures& figures,
 // Returns the virtual time the run ended at.
 Picos run_slices(Board& board, Picos end, bool paced,
                  std::chrono::steady_clock::time_point wall_start,
-                 const std::function<bool()>& stop) {
+                 const std::function<bool()>& stop, const std::function<void()>& between) {
     const Picos slice = paced ? 10 * kPsPerMs : 50 * kPsPerMs;
     for (Picos t = 0; t < end;) {
         t = std::min(end, t + slice);
@@ -276,6 +276,9 @@ Picos run_slices(Board& board, Picos end, bool paced,
         }
         if (paced && !board.cpu().halted()) {
             std::this_thread::sleep_until(wall_start + std::chrono::nanoseconds(t / 1000));
+        }
+        if (between) {
+            between();
         }
     }
     return board.cpu().now();
@@ -362,6 +365,9 @@ RunResult run_firmware(const Scenario& scenario, const RunHooks& hooks) {
         }
     };
 
+    if (hooks.on_board) {
+        hooks.on_board(board);
+    }
     const auto wall_start = std::chrono::steady_clock::now();
     board.power_on(firmware_reset);
     const Picos end = Duration::seconds(scenario.duration_s).ps;
@@ -394,8 +400,9 @@ RunResult run_firmware(const Scenario& scenario, const RunHooks& hooks) {
                 std::_Exit(status);
             },
             [] { return stop_requested() != 0; });
-        ended = run_slices(board, end, hooks.wall_clock_pace, wall_start,
-                           [&failed] { return stop_requested() != 0 || failed(); });
+        ended = run_slices(
+            board, end, hooks.wall_clock_pace, wall_start,
+            [&failed] { return stop_requested() != 0 || failed(); }, hooks.between_slices);
     }
     RunResult r = collect(board, figures, wall_start);
     end_run(r, ended);

@@ -74,6 +74,11 @@ struct RunHooks {
     /// Keep virtual time from running ahead of wall-clock time (a terminal
     /// attached to the console sees the board's own pace).
     bool wall_clock_pace = false;
+    /// The board once it is made, before power-on (a live bus joins it here).
+    std::function<void(Board&)> on_board;
+    /// Between two slices, after a paced run has waited for the wall clock:
+    /// the one moment the world outside may act on the board.
+    std::function<void()> between_slices;
     OutputOptions outputs;
     /// Progress lines on standard error while the run takes long in wall time.
     bool progress = false;

@@ -21,13 +21,15 @@ def read_file(path):
 
 
 class ConsolePty(unittest.TestCase):
-    def run_on_pty(self, duration, out):
+    def run_on_pty(self, duration, out, wait=None):
         start = time.monotonic()
-        p = subprocess.Popen([SIM, "--console-pty", "--duration", str(duration), "--out", out],
+        p = subprocess.Popen([SIM, "--console-pty", "--duration", str(duration), "--out", out]
+                             + (["--console-wait"] if wait else []),
                              stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         first = p.stderr.readline().decode()
         m = re.fullmatch(r"console on (/dev/pts/\d+)\n", first)
         self.assertIsNotNone(m, first)
+        time.sleep(wait or 0)  # the board, held at reset, has not begun
         fd = os.open(m.group(1), os.O_RDONLY | os.O_NOCTTY)
         got = b""
         try:
@@ -70,6 +72,13 @@ class ConsolePty(unittest.TestCase):
         a.pop("wall_time_s")
         b.pop("wall_time_s")
         self.assertEqual(a, b)
+
+    def test_console_wait_holds_the_board_until_a_terminal_opens(self):
+        d = tempfile.mkdtemp(prefix="pty-wait-")
+        status, got, err, wall = self.run_on_pty(1, d, wait=1.5)
+        self.assertEqual(status, 0, err)
+        self.assertEqual(got, read_file(os.path.join(d, "console.log")))
+        self.assertGreaterEqual(wall, 2.4)
 
 
 if __name__ == "__main__":
