@@ -20,6 +20,16 @@
     .size \name, . - \name
     .endm
 
+/* A callback is reached from the HAL only: a no-op relocation from the
+ * bridge's stub keeps it through --gc-sections exactly when the stub stays.
+ * Weak, as in the HAL, for a callback the firmware leaves out. */
+    .macro bridge_callback bridge, name
+    .section .text.\bridge, "ax", %progbits
+    .weak \name
+    .reloc \bridge, R_ARM_NONE, \name
+    .endm
+
 #define GIMBAL_BRIDGE(number, name) bridge_stub name, number
 #define GIMBAL_BRIDGE_DATA(type, name, reset)
+#define GIMBAL_BRIDGE_CALLBACK(bridge, name) bridge_callback bridge, name
 #include "bridges.def"

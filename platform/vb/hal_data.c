@@ -3,4 +3,5 @@
 
 #define GIMBAL_BRIDGE(number, name)
 #define GIMBAL_BRIDGE_DATA(type, name, reset) type name = (reset);
+#define GIMBAL_BRIDGE_CALLBACK(bridge, name)
 #include "bridges.def"
