@@ -45,6 +45,7 @@ target_link_libraries(gimbal_firmware INTERFACE gimbal_platform_api)
 add_subdirectory(sim)
 add_subdirectory(platform/sim)
 add_subdirectory(sim/app)
+add_subdirectory(sim/arm)
 
 enable_testing()
 add_subdirectory(tests)

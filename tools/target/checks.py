@@ -5,6 +5,9 @@
                                       firmware object == first column of LIST
   checks.py standins LIST OUT.c       stand-in platform: a stub for every
                                       hal, hal-data and rtos symbol of LIST
+  checks.py bridges LIST BRIDGES.def  every hal, hal-data and rtos symbol of
+                                      LIST has one bridge of the virtual
+                                      board's image, numbers unique
   checks.py footprint SIZE NAME=LIB.a ...
                                       flash and static RAM per layer
   checks.py image TOOLPREFIX IMAGE.elf
@@ -72,6 +75,31 @@ def cmd_standins(list_path, out):
         elif provider == "hal-data":
             lines.append(f"unsigned {name};")
     open(out, "w").write("\n".join(lines) + "\n")
+    return 0
+
+
+BRIDGE = re.compile(r"^GIMBAL_BRIDGE\((\d+),\s*(\w+)\)|^GIMBAL_BRIDGE_DATA\(\w+,\s*(\w+),")
+
+
+def cmd_bridges(list_path, def_path):
+    numbers, names = [], []
+    for line in open(def_path):
+        m = BRIDGE.match(line.strip())
+        if m:
+            if m.group(1):
+                numbers.append(int(m.group(1)))
+            names.append(m.group(2) or m.group(3))
+    want = {name for name, provider in read_list(list_path) if provider in ("hal", "hal-data", "rtos")}
+    errors = [f"{n}: in {list_path}, no bridge in {def_path}" for n in sorted(want - set(names))]
+    errors += [f"{n}: a bridge, but not a hal, hal-data or rtos symbol of {list_path}"
+               for n in sorted(set(names) - want)]
+    errors += [f"{n}: more than one bridge" for n in sorted({n for n in names if names.count(n) > 1})]
+    errors += [f"bridge number {n} used twice" for n in sorted({n for n in numbers if numbers.count(n) > 1})]
+    for e in errors:
+        print("bridges check FAILED: " + e)
+    if errors:
+        return 1
+    print(f"bridges: {len(names)} symbols of {list_path} served through {def_path}")
     return 0
 
 
@@ -239,6 +267,8 @@ def main(argv):
         return cmd_api(*argv[1:4])
     if len(argv) == 3 and argv[0] == "standins":
         return cmd_standins(*argv[1:])
+    if len(argv) == 3 and argv[0] == "bridges":
+        return cmd_bridges(*argv[1:])
     if len(argv) >= 2 and argv[0] == "footprint":
         return cmd_footprint(argv[1], argv[2:])
     if len(argv) >= 3 and argv[0] == "nofma":
