@@ -25,7 +25,8 @@ function(gimbal_firmware_layer name)
         target_include_directories(${name} PUBLIC ${includes})
         target_link_libraries(${name}
             PUBLIC ${ARG_DEPS} gimbal_platform_api
-            PRIVATE gimbal_strict_warnings gimbal_firmware_codegen gimbal_firmware_backend)
+            PRIVATE gimbal_strict_warnings gimbal_firmware_codegen gimbal_firmware_backend
+                    gimbal_coverage)
     else()
         # A layer with headers only (so far).
         add_library(${name} INTERFACE)

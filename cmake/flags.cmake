@@ -17,3 +17,14 @@ if(GIMBAL_SANITIZE)
         -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
     target_link_options(gimbal_sanitizers INTERFACE -fsanitize=address,undefined)
 endif()
+
+# Coverage: only the firmware's layers are instrumented (gimbal_firmware_layer
+# links this), at -Og so that lines map to code; the virtual board around
+# them keeps its optimised build. Every executable links gcov's runtime.
+add_library(gimbal_coverage INTERFACE)
+if(GIMBAL_COVERAGE)
+    target_compile_options(gimbal_coverage INTERFACE -Og --coverage)
+    add_link_options(--coverage)
+    # For the test harness's forked children, which leave by _exit.
+    add_compile_definitions(GIMBAL_COVERAGE=1)
+endif()

@@ -190,6 +190,38 @@ INSTANTIATE_TEST_SUITE_P(SysTick, KernelTick,
                                            TickCase{"stale_then_updated", true, true, 100.0}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// After reset the core runs on the 16 MHz HSI (RM0090 6.2.2 and the RCC_CFGR
+// reset value, SWS = 00); switched to the crystal, undivided, at HSE_VALUE.
+TEST(BoardRules, CoreClockFromTheHsiAfterResetThenFromTheCrystal) {
+    const json o = board_test::in_child([] {
+        sim::Board& board = sim::Board::create({});
+        static json r;
+        board.power_on([] {
+            sim::install_vectors();
+            SystemInit();
+            HAL_Init();
+            SystemCoreClockUpdate();
+            r["hsi"] = SystemCoreClock;
+            RCC_OscInitTypeDef osc = {};
+            osc.OscillatorType = RCC_OSCILLATORTYPE_HSE;
+            osc.HSEState = RCC_HSE_ON;
+            RCC_ClkInitTypeDef clk = {};
+            clk.ClockType = RCC_CLOCKTYPE_SYSCLK | RCC_CLOCKTYPE_HCLK;
+            clk.SYSCLKSource = RCC_SYSCLKSOURCE_HSE;
+            clk.AHBCLKDivider = RCC_SYSCLK_DIV1;
+            r["status"] = {HAL_RCC_OscConfig(&osc), HAL_RCC_ClockConfig(&clk, FLASH_LATENCY_0)};
+            SystemCoreClockUpdate();
+            r["hse"] = SystemCoreClock;
+            sim::Board::get().cpu().halt("done");
+        });
+        board.run_until(100 * sim::kPsPerMs);
+        return r;
+    });
+    EXPECT_EQ(o["hsi"], 16000000U);
+    EXPECT_EQ(o["status"], json({HAL_OK, HAL_OK}));
+    EXPECT_EQ(o["hse"], HSE_VALUE);
+}
+
 TEST(BoardRules, TheFirmwareBreaksNone) {
     const json o = board_test::in_child([] {
         sim::Board& board = sim::Board::create({});

@@ -8,6 +8,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -472,6 +473,26 @@ TEST(SoftI2cTransactions, WritesAndPlainReads) {
     EXPECT_EQ(r["pitch"], 0x5678);
     EXPECT_EQ(r["read_null"]["rc"], -1);
     EXPECT_EQ(r["read_null"]["tokens"], json::array());
+}
+
+// No device: every transaction ends at its unacknowledged address byte with a STOP.
+TEST(SoftI2cTransactions, WithoutADeviceEachStopsAtTheAddress) {
+    const json r = i2c_test::on_bus([](json& out) {
+        imu().set_present(false);
+        hal_soft_i2c_init(0);
+        uint8_t data[] = {0x3D};
+        const std::pair<const char*, std::function<int()>> ops[] = {
+            {"write", [&] { return hal_soft_i2c_write(0, 0xA0, data, 1, 0); }},
+            {"read", [&] { return hal_soft_i2c_read(0, 0xA0, data, 1, 0); }},
+            {"mem_write", [&] { return hal_soft_i2c_mem_write(0, 0xA0, 0x3D, 1, data, 1, 0); }}};
+        for (const auto& [name, op] : ops) {
+            WaveRecorder& wave = record();
+            out[name] = {op(), decode(wave)};
+        }
+    });
+    EXPECT_EQ(r["write"], json({-1, {"S", "A0-", "P"}}));
+    EXPECT_EQ(r["read"], json({-1, {"S", "A1-", "P"}}));
+    EXPECT_EQ(r["mem_write"], json({-1, {"S", "A0-", "P"}}));
 }
 
 // ---------------------------------------------------------------- frame operations
