@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -31,9 +32,14 @@ std::string read_input_file(const std::string& path, std::size_t max_bytes) {
         problem = "not a regular file";
     } else {
         // One byte more than allowed tells a file that grew beyond the limit.
-        text.resize(max_bytes + 1);
+        // The buffer grows with what arrives: a scenario is a few hundred bytes.
+        const std::size_t limit = max_bytes + 1;
+        text.resize(std::min<std::size_t>(limit, static_cast<std::size_t>(st.st_size) + 4096));
         std::size_t got = 0;
-        while (got < text.size()) {
+        while (got < limit) {
+            if (got == text.size()) {
+                text.resize(std::min(limit, text.size() * 2));
+            }
             const ssize_t n = ::read(fd, text.data() + got, text.size() - got);
             if (n < 0 && errno == EINTR) {
                 continue;

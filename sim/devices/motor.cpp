@@ -33,19 +33,34 @@ int32_t Mf4010Motor::target_speed() const {
 }
 
 void Mf4010Motor::advance(Picos now) {
+    if (updated_ >= now) {
+        return;
+    }
+    if (closed_) {
+        // A closed motor does not move: every step would add 0 * dt.
+        speed_ = 0.0;
+        angle_ += 0.0;
+        updated_ = now;
+        return;
+    }
     const double target = target_speed() / 100.0;
-    while (updated_ < now) {
-        const Picos step = std::min(kStep, now - updated_);
-        const double dt = to_seconds(step);
-        if (closed_) {
-            speed_ = 0.0;  // a closed motor does not move
-        } else {
-            const double wanted = (target - speed_) * std::min(1.0, dt / kSpeedTimeConstantS);
-            const double limit = kMaxAccelDps2 * dt;
-            speed_ += std::clamp(wanted, -limit, limit);
-        }
+    // Whole steps with their factors worked out once; the same sums as one
+    // step at a time.
+    const double dt = to_seconds(kStep);
+    const double gain = std::min(1.0, dt / kSpeedTimeConstantS);
+    const double limit = kMaxAccelDps2 * dt;
+    while (now - updated_ >= kStep) {
+        speed_ += std::clamp((target - speed_) * gain, -limit, limit);
         angle_ += speed_ * dt;
-        updated_ += step;
+        updated_ += kStep;
+    }
+    if (updated_ < now) {
+        const double part = to_seconds(now - updated_);
+        const double wanted = (target - speed_) * std::min(1.0, part / kSpeedTimeConstantS);
+        const double part_limit = kMaxAccelDps2 * part;
+        speed_ += std::clamp(wanted, -part_limit, part_limit);
+        angle_ += speed_ * part;
+        updated_ = now;
     }
 }
 
