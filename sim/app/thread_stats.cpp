@@ -30,10 +30,11 @@ ThreadStats::ThreadStats(BoardProbes& probes) : contexts_(kFirstThread) {
         }
     });
     probes.irq_enter.listen([this](int, Picos at) {
-        if (depth_++ == 0) {
+        if (depth_ == 0) {
             charge(at);
             irq_since_ = at;
         }
+        depth_++;
     });
     probes.irq_exit.listen([this](int, Picos at) {
         if (--depth_ == 0) {
