@@ -19,6 +19,9 @@ void firmware_reset();
 /// Points the core's vectors at the firmware's handlers, as firmware_reset
 /// does first: a test's own reset vector needs them before it enables one.
 void install_vectors();
+/// The handler's name of an IRQn as the start-up file names it, without
+/// "_IRQHandler" for the chip's own ("SysTick", "PendSV", "TIM1_UP_TIM10").
+const char* vector_name(int irqn);
 
 struct ThreadInfo {
     std::string name;
@@ -77,14 +80,5 @@ struct ControlOverride {
     std::optional<float> output_max;
 };
 void set_control_override(const ControlOverride& control);
-
-/// Each controller step: axis 0 is the controller stepped first (roll, as
-/// the control task steps it first), 1 the other; the measurement and the output.
-void set_control_observer(std::function<void(int axis, float actual, float output)> observer);
-
-/// After each put on a message queue: the message, its size and whether it
-/// was queued (false: refused or timed out, the message is lost).
-void set_queue_put_observer(
-    std::function<void(const void* msg, uint32_t size, bool queued)> observer);
 
 }  // namespace sim

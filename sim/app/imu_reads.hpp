@@ -1,11 +1,13 @@
 // Counts the firmware's IMU register reads on the bit-banged bus, as a logic
 // analyser on the two wires would: a read begins with the device's write
 // address and succeeds when data bytes follow its read address and a STOP
-// ends the transfer.
+// ends the transfer. Reports each transfer (START to STOP, or to the next
+// START when abandoned) to a probe.
 #pragma once
 
 #include <cstdint>
 
+#include "sim/core/probes.hpp"
 #include "sim/models/i2c_decoder.hpp"
 #include "sim/models/wire.hpp"
 
@@ -15,7 +17,7 @@ class ImuReadCounter {
   public:
     static constexpr uint8_t kWriteAddress = 0xA0;  // 0x50 << 1
 
-    ImuReadCounter(Wire& scl, Wire& sda);
+    ImuReadCounter(Wire& scl, Wire& sda, const Probe<const I2cTransaction&>* report = nullptr);
     uint64_t attempts() const { return attempts_; }
     uint64_t succeeded() const { return succeeded_; }
     /// Reads that ended without data (a missing acknowledge, a stuck line),
@@ -24,8 +26,9 @@ class ImuReadCounter {
     uint64_t failed() const;
 
   private:
-    void on_sda(int level);
+    void on_sda(int level, Picos at);
     void on_scl_rise();
+    void transfer_ended(Picos at);
 
     Wire& scl_;
     Wire& sda_;
@@ -35,6 +38,11 @@ class ImuReadCounter {
     bool open_ = false;     // an attempt not yet succeeded
     bool refused_ = false;  // ... and the device did not acknowledge a byte of it
     uint64_t attempts_ = 0, succeeded_ = 0;
+    const Probe<const I2cTransaction&>* report_;
+    I2cTransaction transfer_{};
+    bool in_transfer_ = false;
+    bool segment_reads_ = false;  // the address byte since the last (repeated) START reads
+    bool refused_last_ = false;   // the last byte refused where it should not be
 };
 
 }  // namespace sim

@@ -17,6 +17,7 @@
 #include "sim/app/outputs/writer.hpp"
 #include "sim/app/stop.hpp"
 #include "sim/app/stuck_watch.hpp"
+#include "sim/app/thread_stats.hpp"
 #include "sim/board/board.hpp"
 #include "sim/models/i2c_timing.hpp"
 
@@ -122,10 +123,9 @@ class ProbeHub {
         board.can_bus(2).add_listener([this](const CanFrame& frame, Picos at, const CanNode* from) {
             frame_done(frame, at, from);
         });
-        set_queue_put_observer([this](const void* msg, uint32_t size, bool queued) {
-            const Picos now = probes_.board.cpu().now();
+        board.cpu().probes().queue_put.listen([this](const QueueOp& op) {
             for (auto& listener : probes_.sample_put) {
-                listener(msg, size, queued, now);
+                listener(op.msg, op.size, op.ok, op.at);
             }
         });
         board.cpu().events().schedule(tick_, 0);
@@ -164,7 +164,8 @@ class Figures {
     Figures(Probes& probes, bool progress)
         : board_(probes.board),
           metrics_(kFallbackSettleS),
-          reads_(board_.i2c_scl(), board_.i2c_sda()),
+          reads_(board_.i2c_scl(), board_.i2c_sda(), &board_.cpu().probes().i2c_transaction),
+          threads_(board_.cpu().probes()),
           timing_(board_.i2c_scl(), board_.i2c_sda()),
           progress_(progress) {
         probes.console.push_back([this](uint8_t byte) { console_byte(byte); });
@@ -173,9 +174,9 @@ class Figures {
         });
         probes.speed_command.push_back([this](uint32_t, int32_t, Picos) { commands_sent_++; });
         probes.tick.push_back([this](Picos now) { tick(now); });
-        set_control_observer([this](int, float, float) {
+        board_.cpu().probes().control_step.listen([this](int, float, float, Picos at) {
             steps_++;
-            metrics_.control_stepped(to_seconds(board_.cpu().now()));
+            metrics_.control_stepped(to_seconds(at));
         });
         wall_start_ = std::chrono::steady_clock::now();
         last_progress_ = wall_start_;
@@ -194,6 +195,13 @@ class Figures {
         m["control_steps"] = steps_;
         r.metrics = m;
         r.i2c_timing = i2c_timing_json(timing_, board_.config().i2c);
+        const Picos now = board_.cpu().now();
+        for (int t = 0; t < threads_.threads(); t++) {
+            r.thread_figures.push_back(
+                {now > 0 ? static_cast<double>(threads_.cpu_time(t, now)) / static_cast<double>(now)
+                         : 0.0,
+                 threads_.switches(t), to_seconds(threads_.longest_ready_wait(t, now))});
+        }
     }
 
   private:
@@ -234,6 +242,7 @@ class Figures {
     Board& board_;
     Metrics metrics_;
     ImuReadCounter reads_;
+    ThreadStats threads_;
     I2cTimingMonitor timing_;
     bool progress_;
     std::string line_;
@@ -411,9 +420,17 @@ RunResult run_firmware(const Scenario& scenario, const RunHooks& hooks) {
 
 nlohmann::json summary_json(const Scenario& scenario, const RunResult& r) {
     nlohmann::json threads = nlohmann::json::array();
-    for (const ThreadInfo& t : r.threads) {
-        threads.push_back(
-            {{"name", t.name}, {"priority", t.priority}, {"stack_size", t.stack_size}});
+    for (std::size_t i = 0; i < r.threads.size(); i++) {
+        const ThreadInfo& t = r.threads[i];
+        nlohmann::json thread = {
+            {"name", t.name}, {"priority", t.priority}, {"stack_size", t.stack_size}};
+        if (i < r.thread_figures.size()) {
+            const RunResult::ThreadFigures& f = r.thread_figures[i];
+            thread["cpu_share"] = f.cpu_share;
+            thread["switches"] = f.switches;
+            thread["longest_ready_wait_s"] = f.longest_ready_wait_s;
+        }
+        threads.push_back(thread);
     }
     nlohmann::json halted = nullptr;
     if (r.halted) {

@@ -22,6 +22,13 @@ struct RunResult {
     double virtual_time_s = 0;
     double wall_time_s = 0;
     std::vector<ThreadInfo> threads;
+    /// Per thread, as created: where the core's time went.
+    struct ThreadFigures {
+        double cpu_share = 0;  // of the run's virtual time, interrupt handlers left out
+        uint64_t switches = 0;
+        double longest_ready_wait_s = 0;
+    };
+    std::vector<ThreadFigures> thread_figures;
     std::size_t kernel_heap_used_bytes = 0;
     std::size_t runtime_heap_used_bytes = 0;
     uint32_t kernel_ticks = 0;

@@ -8,6 +8,12 @@ namespace sim {
 namespace {
 constexpr uintptr_t kGpioA = 0x40020000, kGpioStride = 0x400;
 constexpr int kGpioPorts = 9;  // A to I
+
+std::string motor_name(uint32_t id) {
+    char text[24];
+    std::snprintf(text, sizeof text, "motor 0x%03X", static_cast<unsigned>(id));
+    return text;
+}
 }  // namespace
 
 Board& Board::create(const BoardConfig& config) {
@@ -57,29 +63,35 @@ Board::Board(const BoardConfig& config) : config_(config) {
 
 void Board::schedule_faults() {
     const ImuSettings& imu = config_.imu;
-    faults_.add(config_.imu_window.value_or(FaultWindow{}), [this, imu](bool on, Picos at) {
-        imu_.set_present(on ? imu.present : true);
-        imu_.set_stretch(on ? imu.stretch_scl.ps : 0);
-        if (on && imu.hold_sda_low.ps > 0) {
-            imu_.hold_sda_low(at, at + imu.hold_sda_low.ps);
-        }
-        if (on && imu.hold_scl_low.ps > 0) {
-            imu_.hold_scl_low(at, at + imu.hold_scl_low.ps);
-        }
-    });
+    faults_.add(
+        config_.imu_window.value_or(FaultWindow{}),
+        [this, imu](bool on, Picos at) {
+            imu_.set_present(on ? imu.present : true);
+            imu_.set_stretch(on ? imu.stretch_scl.ps : 0);
+            if (on && imu.hold_sda_low.ps > 0) {
+                imu_.hold_sda_low(at, at + imu.hold_sda_low.ps);
+            }
+            if (on && imu.hold_scl_low.ps > 0) {
+                imu_.hold_scl_low(at, at + imu.hold_scl_low.ps);
+            }
+        },
+        config_.imu_window ? "imu" : "");
     for (const auto& [id, window] : config_.motor_windows) {
         Mf4010Motor* m = motor(id);
         if (m == nullptr) {
             continue;
         }
         const MotorConfig faulty = m->config();
-        faults_.add(window, [m, faulty](bool on, Picos) {
-            const MotorConfig& c = on ? faulty : MotorConfig{faulty.id};
-            m->set_present(c.present);
-            m->set_answers(c.answers);
-            m->set_close_garbage(c.close_garbage);
-            m->set_reply_delay(c.reply_delay);
-        });
+        faults_.add(
+            window,
+            [m, faulty](bool on, Picos) {
+                const MotorConfig& c = on ? faulty : MotorConfig{faulty.id};
+                m->set_present(c.present);
+                m->set_answers(c.answers);
+                m->set_close_garbage(c.close_garbage);
+                m->set_reply_delay(c.reply_delay);
+            },
+            motor_name(id));
     }
 }
 

@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "sim/core/cpu.hpp"
@@ -42,12 +43,14 @@ class FaultWindows {
     using Apply = std::function<void(bool on, Picos at)>;
 
     explicit FaultWindows(Cpu& cpu) : cpu_(cpu) {}
-    void add(const FaultWindow& window, Apply apply);
+    /// `name` is what the fault_window probe calls it; empty: not reported.
+    void add(const FaultWindow& window, Apply apply, std::string name = {});
 
   private:
     struct Entry {
-        Entry(FaultWindows& owner, const FaultWindow& w, Apply a);
+        Entry(FaultWindows& owner, const FaultWindow& w, Apply a, std::string n);
         FaultWindow window;
+        std::string name;
         Apply apply;
         Picos start = 0;  // of the current window
         FunctionEvent on;

@@ -169,6 +169,7 @@ void Cpu::wait_for_interrupt(const char* where) {
 void Cpu::halt(const char* where) {
     if (!halted_) {
         halted_ = HaltInfo{where ? where : "?", now_};
+        probes_.halt.emit(halted_->where, now_);
     }
     if (Fiber::current() != nullptr) {
         Fiber::suspend();
@@ -241,6 +242,8 @@ void Cpu::run_handler(int vector) {
     active_level_ = priority_[vector];
     active_exception_ = vector;
     handler_depth_++;
+    const int irqn = vector + kFirstException;
+    probes_.irq_enter.emit(irqn, now_);
     advance_cycles(cost::kInterruptEntry);
     if (Handler handler = vectors_[vector]) {
         handler();
@@ -248,6 +251,7 @@ void Cpu::run_handler(int vector) {
         halt("Default_Handler");
     }
     advance_cycles(cost::kInterruptExit);
+    probes_.irq_exit.emit(irqn, now_);
     handler_depth_--;
     active_level_ = saved_level;
     active_exception_ = saved_exception;
@@ -294,7 +298,11 @@ void Cpu::run_until(Picos end) {
             break;
         }
         if (last_run_ != nullptr && next != last_run_ && next != idle_.get() && startup_done_) {
+            // The switch is PendSV's work on the chip: shown as that exception.
+            constexpr int kPendSv = -2;
+            probes_.irq_enter.emit(kPendSv, now_);
             advance_cycles(cost::kContextSwitch);
+            probes_.irq_exit.emit(kPendSv, now_);
         }
         last_run_ = next;
         wait_clean_ = false;

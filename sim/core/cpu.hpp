@@ -15,6 +15,7 @@
 #include "sim/core/board_rules.hpp"
 #include "sim/core/events.hpp"
 #include "sim/core/fiber.hpp"
+#include "sim/core/probes.hpp"
 #include "sim/core/time.hpp"
 
 namespace sim {
@@ -152,6 +153,8 @@ class Cpu {
     void run_until(Picos end);
 
     const std::optional<HaltInfo>& halted() const { return halted_; }
+    /// The board's observation points (sim/core/probes.hpp).
+    BoardProbes& probes() { return probes_; }
     /// Virtual time as of the last platform call, readable from any host
     /// thread: a watchdog sees from it whether the firmware still calls in.
     Picos progress() const { return progress_.load(std::memory_order_relaxed); }
@@ -233,6 +236,7 @@ class Cpu {
     Picos run_end_ = 0;
     std::optional<HaltInfo> halted_;
     BoardRules rules_;
+    BoardProbes probes_;
     std::atomic<Picos> progress_{0};
 
     // Busy-wait tracking: the last comparison, its cycle, and whether only

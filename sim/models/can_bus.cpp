@@ -273,6 +273,7 @@ void CanBus::finish(Picos now) {
                 node->received(frame_, now);
             }
         }
+        cpu_.probes().can_frame.emit(*this, frame_, now);
         for (const Listener& listener : listeners_) {
             listener(frame_, now, sender);
         }
@@ -283,6 +284,7 @@ void CanBus::finish(Picos now) {
     } else {
         errors_++;
         busy_total_ += now - busy_since_ + bit * (6 + 8);
+        cpu_.probes().can_error.emit(*this, CanError{CanError::kAck, now});
         for (const ErrorListener& listener : error_listeners_) {
             listener(CanError{CanError::kAck, now});
         }
@@ -303,6 +305,7 @@ void CanBus::destroy(Picos now) {
     const Picos bit = sender->bit_time();
     errors_++;
     busy_total_ += now - busy_since_ + bit * (6 + 8);
+    cpu_.probes().can_error.emit(*this, CanError{error_, now});
     for (const ErrorListener& listener : error_listeners_) {
         listener(CanError{error_, now});
     }

@@ -1,9 +1,6 @@
 // CMSIS-RTOS v2 calls and the kernel's own task calls, on the kernel stand-in.
 #include "cmsis_os2.h"
 
-#include <functional>
-#include <utility>
-
 #include "FreeRTOS.h"
 #include "kernel.hpp"
 #include "sim/board/board.hpp"
@@ -27,13 +24,7 @@ bool in_isr() {
 void query() {
     sim::Board::get().cpu().consume(sim::cost::kRtosQuery);
 }
-
-std::function<void(const void*, uint32_t, bool)> g_put_observer;
 }  // namespace
-
-void sim::set_queue_put_observer(std::function<void(const void*, uint32_t, bool)> observer) {
-    g_put_observer = std::move(observer);
-}
 
 extern "C" {
 
@@ -118,12 +109,7 @@ osMessageQueueId_t osMessageQueueNew(uint32_t msg_count, uint32_t msg_size,
 osStatus_t osMessageQueuePut(osMessageQueueId_t mq_id, const void* msg_ptr, uint8_t msg_prio,
                              uint32_t timeout) {
     (void)msg_prio;  // the kernel keeps plain FIFO order
-    const osStatus_t status =
-        Kernel::get().put(static_cast<MessageQueue*>(mq_id), msg_ptr, timeout);
-    if (g_put_observer && mq_id != nullptr && msg_ptr != nullptr) {
-        g_put_observer(msg_ptr, static_cast<MessageQueue*>(mq_id)->msg_size, status == osOK);
-    }
-    return status;
+    return Kernel::get().put(static_cast<MessageQueue*>(mq_id), msg_ptr, timeout);
 }
 
 osStatus_t osMessageQueueGet(osMessageQueueId_t mq_id, void* msg_ptr, uint8_t* msg_prio,

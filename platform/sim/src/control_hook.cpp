@@ -1,8 +1,9 @@
-// What-if gains and the view of each controller step, around the firmware's
+// What-if gains and the probe of each controller step, around the firmware's
 // own controller step (linked with --wrap, so the firmware is unchanged).
 #include <optional>
 #include <utility>
 
+#include "sim/board/board.hpp"
 #include "sim/platform.hpp"
 
 // The controller record as the firmware lays it out (six floats).
@@ -18,7 +19,6 @@ float real_pid_compute(PIDController_t* pid, float target, float actual) __asm__
 
 namespace {
 sim::ControlOverride g_override;
-std::function<void(int, float, float)> g_observer;
 const PIDController_t* g_seen[2] = {nullptr, nullptr};
 
 int axis_of(const PIDController_t* pid) {
@@ -48,8 +48,9 @@ float wrap_pid_compute(PIDController_t* pid, float target, float actual) {
         }
     }
     const float output = real_pid_compute(pid, target, actual);
-    if (axis >= 0 && g_observer) {
-        g_observer(axis, actual, output);
+    if (axis >= 0) {
+        sim::Cpu& cpu = sim::Board::get().cpu();
+        cpu.probes().control_step.emit(axis, actual, output, cpu.now());
     }
     return output;
 }
@@ -58,10 +59,6 @@ namespace sim {
 
 void set_control_override(const ControlOverride& control) {
     g_override = control;
-}
-
-void set_control_observer(std::function<void(int, float, float)> observer) {
-    g_observer = std::move(observer);
 }
 
 }  // namespace sim

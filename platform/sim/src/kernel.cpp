@@ -162,6 +162,7 @@ Thread* Kernel::create_thread(osThreadFunc_t func, void* argument, const osThrea
     }
     auto t = std::make_unique<Thread>();
     t->name = name ? std::string(name).substr(0, kMaxNameChars) : std::string();
+    t->id = static_cast<int>(threads_.size());
     t->priority = priority;
     t->stack_size = stack_bytes;
     t->func = func;
@@ -171,12 +172,13 @@ Thread* Kernel::create_thread(osThreadFunc_t func, void* argument, const osThrea
         [this, raw] {
             raw->func(raw->argument);
             // A thread function must not return: the kernel stops the board.
-            raw->state = Thread::State::Terminated;
+            set_state(raw, Thread::State::Terminated);
             cpu_.set_primask(true);
             cpu_.halt(("thread " + raw->name + " returned").c_str());
         },
         Cpu::kHostStackBytes);
     threads_.push_back(std::move(t));
+    probes().thread_created.emit(raw->id, raw->name, raw->priority);
     make_ready(raw);
     if (state_ != osKernelRunning) {
         // Before the start, the last created of the most urgent runs first.
@@ -202,15 +204,22 @@ MessageQueue* Kernel::create_queue(uint32_t count, uint32_t size) {
     auto q = std::make_unique<MessageQueue>();
     q->capacity = count;
     q->msg_size = size;
+    q->id = static_cast<int>(queues_.size());
+    probes().queue_created.emit(q->id, count, size);
     queues_.push_back(std::move(q));
     return queues_.back().get();
+}
+
+void Kernel::set_state(Thread* t, Thread::State state) {
+    t->state = state;
+    probes().thread_state.emit(t->id, static_cast<ThreadState>(state), cpu_.now());
 }
 
 void Kernel::make_ready(Thread* t) {
     if (t == current_ && t->state == Thread::State::Running) {
         return;  // blocked with interrupts masked and woken before it switched out
     }
-    t->state = Thread::State::Ready;
+    set_state(t, Thread::State::Ready);
     ready_[t->priority].insert_end(t);
     ready_mask_ |= uint64_t{1} << t->priority;
 }
@@ -234,10 +243,15 @@ Fiber* Kernel::pick_next() {
         const int p = top_ready_priority();
         current_ = p < 0 ? nullptr : ready_[p].next();
     }
+    const int context = current_ != nullptr ? current_->id : kIdleThread;
+    if (context != context_) {
+        probes().thread_switch.emit(context_, context, cpu_.now());
+        context_ = context;
+    }
     if (current_ == nullptr) {
         return nullptr;
     }
-    current_->state = Thread::State::Running;
+    set_state(current_, Thread::State::Running);
     return current_->fiber.get();
 }
 
@@ -253,14 +267,14 @@ void Kernel::preempted(Fiber* running) {
     // while interrupts were masked); the next pick moves the index on.
     if (current_ != nullptr && current_->fiber.get() == running &&
         current_->state == Thread::State::Running) {
-        current_->state = Thread::State::Ready;
+        set_state(current_, Thread::State::Ready);
     }
 }
 
 void Kernel::block_current(uint32_t timeout, Wait kind) {
     Thread* t = current_;
     unready(t);
-    t->state = Thread::State::Blocked;
+    set_state(t, Thread::State::Blocked);
     t->timed = kind == Wait::ForTicks || timeout != osWaitForever;
     if (t->timed) {
         t->wake_tick = ticks_ + timeout;
@@ -338,7 +352,44 @@ void Kernel::yield() {
     cpu_.consume(cost::kRtosCall);
 }
 
+// What a call did, for the probes, once it returns (after its wait, if any).
+namespace {
+QueueOp queue_op(const MessageQueue* q, const Thread* caller, const void* msg, osStatus_t status,
+                 uint64_t number, Picos at) {
+    return QueueOp{q->id,
+                   caller != nullptr ? caller->id : kIdleThread,
+                   number,
+                   status == osOK,
+                   status == osErrorTimeout,
+                   static_cast<uint32_t>(q->messages.size()),
+                   msg,
+                   q->msg_size,
+                   at};
+}
+}  // namespace
+
 osStatus_t Kernel::put(MessageQueue* q, const void* msg, uint32_t timeout) {
+    Thread* caller = cpu_.in_handler() ? nullptr : current_;
+    uint64_t number = 0;
+    const osStatus_t status = put_message(q, msg, timeout, number);
+    if (probes().queue_put.observed() && q != nullptr && msg != nullptr) {
+        probes().queue_put.emit(queue_op(q, caller, msg, status, number, cpu_.now()));
+    }
+    return status;
+}
+
+osStatus_t Kernel::get(MessageQueue* q, void* msg, uint32_t timeout) {
+    Thread* caller = cpu_.in_handler() ? nullptr : current_;
+    uint64_t number = 0;
+    const osStatus_t status = get_message(q, msg, timeout, number);
+    if (probes().queue_get.observed() && q != nullptr && msg != nullptr) {
+        probes().queue_get.emit(queue_op(q, caller, msg, status, number, cpu_.now()));
+    }
+    return status;
+}
+
+osStatus_t Kernel::put_message(MessageQueue* q, const void* msg, uint32_t timeout,
+                               uint64_t& number) {
     cpu_.consume(cost::kRtosCall);
     const bool isr = in_isr();
     if (q == nullptr || msg == nullptr || (isr && timeout != 0)) {
@@ -348,12 +399,15 @@ osStatus_t Kernel::put(MessageQueue* q, const void* msg, uint32_t timeout) {
         // Straight into the buffer of the most urgent waiting reader.
         Thread* reader = q->getters.front();
         std::memcpy(reader->get_buffer, msg, q->msg_size);
+        number = reader->handed = ++q->queued;
         wake_by_call(reader, osOK);
         return osOK;
     }
     if (q->messages.size() < q->capacity) {
         const auto* bytes = static_cast<const uint8_t*>(msg);
         q->messages.emplace_back(bytes, bytes + q->msg_size);
+        number = ++q->queued;
+        q->numbers.push_back(number);
         return osOK;
     }
     if (timeout == 0 || isr || current_ == nullptr) {
@@ -362,12 +416,14 @@ osStatus_t Kernel::put(MessageQueue* q, const void* msg, uint32_t timeout) {
     Thread* self = current_;
     self->queue = q;
     self->put_buffer = msg;
+    self->handed = 0;
     enqueue_waiter(q->putters, self);
     block_current(timeout, Wait::UpToTimeout);
+    number = self->handed;
     return self->result;
 }
 
-osStatus_t Kernel::get(MessageQueue* q, void* msg, uint32_t timeout) {
+osStatus_t Kernel::get_message(MessageQueue* q, void* msg, uint32_t timeout, uint64_t& number) {
     cpu_.consume(cost::kRtosCall);
     const bool isr = in_isr();
     if (q == nullptr || msg == nullptr || (isr && timeout != 0)) {
@@ -376,11 +432,15 @@ osStatus_t Kernel::get(MessageQueue* q, void* msg, uint32_t timeout) {
     if (!q->messages.empty()) {
         std::memcpy(msg, q->messages.front().data(), q->msg_size);
         q->messages.pop_front();
+        number = q->numbers.front();
+        q->numbers.pop_front();
         if (!q->putters.empty()) {
             // The freed slot goes to the most urgent waiting writer.
             Thread* writer = q->putters.front();
             const auto* bytes = static_cast<const uint8_t*>(writer->put_buffer);
             q->messages.emplace_back(bytes, bytes + q->msg_size);
+            writer->handed = ++q->queued;
+            q->numbers.push_back(writer->handed);
             wake_by_call(writer, osOK);
         }
         return osOK;
@@ -391,8 +451,10 @@ osStatus_t Kernel::get(MessageQueue* q, void* msg, uint32_t timeout) {
     Thread* self = current_;
     self->queue = q;
     self->get_buffer = msg;
+    self->handed = 0;
     enqueue_waiter(q->getters, self);
     block_current(timeout, Wait::UpToTimeout);
+    number = self->handed;
     return self->result;
 }
 

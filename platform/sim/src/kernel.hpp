@@ -43,6 +43,7 @@ struct Thread {
     enum class State { Ready, Running, Blocked, Terminated };
 
     std::string name;
+    int id = 0;  // order of creation, as the probes name it
     int priority = 0;
     uint32_t stack_size = 0;
     osThreadFunc_t func = nullptr;
@@ -57,6 +58,7 @@ struct Thread {
     MessageQueue* queue = nullptr;
     void* get_buffer = nullptr;
     const void* put_buffer = nullptr;
+    uint64_t handed = 0;  // number of the message a put handed straight to this reader
     osStatus_t result = osOK;
 };
 
@@ -66,6 +68,10 @@ struct MessageQueue {
     std::deque<std::vector<uint8_t>> messages;
     std::vector<Thread*> getters;  // waiting, most urgent first, FIFO among equals
     std::vector<Thread*> putters;
+    // The probes' view: each message numbered in order of queueing.
+    int id = 0;
+    uint64_t queued = 0;
+    std::deque<uint64_t> numbers;  // of `messages`, alike
 };
 
 /// Kernel heap use, modelled on the kernel's first-fit heap: each block
@@ -108,6 +114,8 @@ class Kernel final : public Scheduler {
     osStatus_t put(MessageQueue* q, const void* msg, uint32_t timeout);
     osStatus_t get(MessageQueue* q, void* msg, uint32_t timeout);
     void yield();
+    /// The probes of the board this kernel runs on.
+    BoardProbes& probes() { return cpu_.probes(); }
     /// True where a CMSIS-RTOS v2 call acts as from an interrupt: in a handler,
     /// or with interrupts masked once the kernel runs.
     bool in_isr() const;
@@ -125,6 +133,9 @@ class Kernel final : public Scheduler {
     Kernel();
     static void systick_handler();
     void tick();
+    void set_state(Thread* t, Thread::State state);
+    osStatus_t put_message(MessageQueue* q, const void* msg, uint32_t timeout, uint64_t& number);
+    osStatus_t get_message(MessageQueue* q, void* msg, uint32_t timeout, uint64_t& number);
     void make_ready(Thread* t);
     void unready(Thread* t);
     enum class Wait { ForTicks, UpToTimeout };
@@ -147,6 +158,7 @@ class Kernel final : public Scheduler {
     std::set<std::tuple<uint64_t, uint64_t, Thread*>> delayed_;
     uint64_t next_wait_seq_ = 0;
     Thread* current_ = nullptr;
+    int context_ = kStartupContext;  // what the probes last saw switched in
     uint64_t ticks_ = 0;
     bool switch_pending_ = false;  // PendSV: the next platform call switches
     bool started_ = false;         // the first switch runs current_ as chosen at creation

@@ -56,6 +56,36 @@ void install_vectors() {
 #undef GIMBAL_IRQ
 }
 
+const char* vector_name(int irqn) {
+    switch (irqn) {
+        case NonMaskableInt_IRQn:
+            return "NMI";
+        case -13:
+            return "HardFault";
+        case MemoryManagement_IRQn:
+            return "MemManage";
+        case BusFault_IRQn:
+            return "BusFault";
+        case UsageFault_IRQn:
+            return "UsageFault";
+        case DebugMonitor_IRQn:
+            return "DebugMon";
+        case -5:
+            return "SVCall";
+        case -2:
+            return "PendSV";
+        case -1:
+            return "SysTick";
+#define GIMBAL_IRQ(name, irqn) \
+    case irqn:                 \
+        return #name;
+#include "vector_names.inc"
+#undef GIMBAL_IRQ
+        default:
+            return "reserved";
+    }
+}
+
 void firmware_reset() {
     install_vectors();
     // A scenario may start the board as after long uptime, its ticks near a wrap.

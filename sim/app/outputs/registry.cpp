@@ -12,6 +12,7 @@ const std::vector<OutputEntry>& output_registry() {
         {"can-log",   {"can1.log", "can2.log"},   "every frame acknowledged on CAN1's and CAN2's bus, candump format", false, nullptr, make_can_logs},
         {"trace",     {"trace.csv"},              "the gimbal every 20 ms, each sample and each speed command", false, nullptr, make_trace_csv},
         {"vcd",       {"i2c.vcd"},                "the bit-banged I2C bus's two wires, value changes",       false, nullptr, make_i2c_vcd},
+        {"timeline",  {"timeline.json"},          "the firmware's timeline (threads, interrupts, queues, buses), Chrome trace format", true, nullptr, make_timeline_json},
         {nullptr,     {"summary.json"},           "the run's figures, written at its end",                   true,  nullptr, make_summary_json},
         {"plot",      {"plot.png"},               "angles and speed commands over time, drawn from trace.csv", false, "trace", make_plot_png},
     };

@@ -12,6 +12,7 @@ std::unique_ptr<Writer> make_console_log(const OutputContext& context, Probes& p
 std::unique_ptr<Writer> make_can_logs(const OutputContext& context, Probes& probes);
 std::unique_ptr<Writer> make_trace_csv(const OutputContext& context, Probes& probes);
 std::unique_ptr<Writer> make_i2c_vcd(const OutputContext& context, Probes& probes);
+std::unique_ptr<Writer> make_timeline_json(const OutputContext& context, Probes& probes);
 std::unique_ptr<Writer> make_summary_json(const OutputContext& context, Probes& probes);
 std::unique_ptr<Writer> make_plot_png(const OutputContext& context, Probes& probes);
 
