@@ -15,6 +15,7 @@
 #include <memory>
 
 #include "sim/app/console_pty.hpp"
+#include "sim/app/control.hpp"
 #include "sim/app/outputs/folder.hpp"
 #include "sim/app/outputs/output_file.hpp"
 #include "sim/app/outputs/writer.hpp"
@@ -140,7 +141,8 @@ const CLI::Validator kFinite(
     "FINITE");
 
 constexpr const char* kExitStatuses =
-    "Exit status: 0 the run reached its end; 1 the console terminal could not be opened; "
+    "Exit status: 0 the run reached its end (or, under --control, was finished or its client "
+    "left); 1 the console terminal or the control port could not be opened; "
     "2 a bad option or scenario, or --out in use by another run; 3 the board halted or the "
     "firmware got stuck; 4 an output file could not be written; 130, 143 or 141: SIGINT, "
     "SIGTERM or a closed standard output ended the run early (128 + the signal's number), "
@@ -169,6 +171,10 @@ int main(int argc, char** argv) {
     app.add_flag("--console-pty", console_pty,
                  "send the console to a new pseudo-terminal (its path on standard error) "
                  "instead of standard output, at the pace of the wall clock");
+    std::optional<std::string> control_at;
+    app.add_option("--control", control_at,
+                   "[HOST:]PORT (HOST 127.0.0.1 by default, PORT 0 any free one): a script drives "
+                   "the run with JSON lines over TCP, from virtual time 0 (README)");
     app.add_option("--stuck-after", stuck_after_s,
                    "wall seconds without virtual progress before the firmware counts as stuck")
         ->check(kFinite)
@@ -222,6 +228,7 @@ int main(int argc, char** argv) {
     }
 
     sim::Scenario scenario;
+    std::optional<sim::ControlAddress> control_address;
     if (scenario_file) {
         try {
             scenario = sim::load_scenario_file(*scenario_file);
@@ -240,6 +247,9 @@ int main(int argc, char** argv) {
         }
         if (window) {
             std::tie(outputs.window_start_s, outputs.window_end_s) = parse_window(*window);
+        }
+        if (control_at) {
+            control_address = sim::parse_control_address(*control_at);
         }
         if (out_dir.empty()) {
             throw sim::ScenarioError("--out must name a folder, not ''");
@@ -298,6 +308,17 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "console on %s\n", pty->path().c_str());
         hooks.console_echo = [&pty](uint8_t byte) { pty->send(byte); };
         hooks.wall_clock_pace = true;
+    }
+    std::unique_ptr<sim::Control> control;
+    if (control_address) {
+        try {
+            control = std::make_unique<sim::Control>(*control_address);
+        } catch (const std::exception& e) {
+            std::cerr << "gimbal-sim: " << e.what() << "\n";
+            return 1;
+        }
+        std::fprintf(stderr, "gimbal-sim: control on %s\n", control->where().c_str());
+        hooks.control = control.get();
     }
     hooks.on_stuck = [quiet](const sim::RunResult& result) { return finish(result, quiet); };
     try {
