@@ -24,6 +24,9 @@ namespace {
 // A command line longer than this is refused (a chosen value: a command is
 // a few dozen bytes, a regular expression a few hundred).
 constexpr std::size_t kMaxLine = 64 * 1024;
+// Console lines are matched on their first KiB: the firmware's are under 100
+// bytes, and a regular expression on a long line recurses deeply (a chosen value).
+constexpr std::size_t kMaxConsoleLine = 1024;
 // How often a client's wait looks at the stop signals (a chosen value).
 constexpr int kPollMs = 200;
 constexpr const char* kFaults =
@@ -184,7 +187,7 @@ void Control::attach(Probes& probes) {
 // it is not part of the line.
 void Control::console_byte(uint8_t byte) {
     if (byte != '\n') {
-        if (line_.size() < kMaxLine) {
+        if (line_.size() < kMaxConsoleLine) {
             line_.push_back(static_cast<char>(byte));
         }
         return;
@@ -309,7 +312,8 @@ bool Control::read_line(std::string& line, const Run& run) {
 }
 
 bool Control::send(const json& reply) {
-    const std::string text = reply.dump() + "\n";
+    // A console line or a bad command may hold bytes that are not UTF-8.
+    const std::string text = reply.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
     for (std::size_t sent = 0; sent < text.size();) {
         const ssize_t n = ::send(client_, text.data() + sent, text.size() - sent, MSG_NOSIGNAL);
         if (n < 0 && errno == EINTR) {
@@ -388,6 +392,9 @@ json Control::handle(const std::string& line, const Run& run, bool& finish) {
     } catch (const std::regex_error& e) {
         errors_++;
         return error(std::string("'regex' is not a regular expression: ") + e.what());
+    } catch (const std::exception& e) {
+        errors_++;
+        return error(std::string("command failed: ") + e.what());
     }
 }
 
