@@ -18,6 +18,7 @@
 
 #include "sim/app/console_pty.hpp"
 #include "sim/app/live_can.hpp"
+#include "sim/app/control.hpp"
 #include "sim/app/outputs/folder.hpp"
 #include "sim/app/outputs/output_file.hpp"
 #include "sim/app/outputs/writer.hpp"
@@ -143,8 +144,9 @@ const CLI::Validator kFinite(
     "FINITE");
 
 constexpr const char* kExitStatuses =
-    "Exit status: 0 the run reached its end; 1 the console terminal, a CAN pseudo-terminal or "
-    "the CAN server could not be opened; "
+    "Exit status: 0 the run reached its end (or, under --control, was finished or its client "
+    "left); 1 the console terminal, a CAN pseudo-terminal, the CAN server or the control port "
+    "could not be opened; "
     "2 a bad option or scenario, or --out in use by another run; 3 the board halted or the "
     "firmware got stuck; 4 an output file could not be written; 130, 143 or 141: SIGINT, "
     "SIGTERM or a closed standard output ended the run early (128 + the signal's number), "
@@ -180,15 +182,24 @@ int main(int argc, char** argv) {
                  "pseudo-terminal")
         ->needs(console_pty_flag);
     std::optional<std::string> can_server;
-    app.add_option("--can-server", can_server,
-                   "[HOST:]PORT: serve can1 and can2 to socketcand clients (HOST 127.0.0.1 "
-                   "unless given, PORT 0: any free one, printed on standard error), at the "
-                   "pace of the wall clock");
+    auto* can_server_option =
+        app.add_option("--can-server", can_server,
+                       "[HOST:]PORT: serve can1 and can2 to socketcand clients (HOST 127.0.0.1 "
+                       "unless given, PORT 0: any free one, printed on standard error), at the "
+                       "pace of the wall clock");
     std::vector<std::string> can_ptys;
-    app.add_option("--can-pty", can_ptys,
-                   "BUS: slcan (serial-line CAN) for can1 or can2 on a new pseudo-terminal (its "
-                   "path on standard error), at the pace of the wall clock; may be repeated")
-        ->check(CLI::IsMember({"can1", "can2"}));
+    auto* can_pty_option =
+        app.add_option(
+               "--can-pty", can_ptys,
+               "BUS: slcan (serial-line CAN) for can1 or can2 on a new pseudo-terminal (its "
+               "path on standard error), at the pace of the wall clock; may be repeated")
+            ->check(CLI::IsMember({"can1", "can2"}));
+    std::optional<std::string> control_at;
+    app.add_option("--control", control_at,
+                   "[HOST:]PORT (HOST 127.0.0.1 by default, PORT 0 any free one): a script drives "
+                   "the run with JSON lines over TCP, from virtual time 0 (README)")
+        ->excludes(can_server_option)
+        ->excludes(can_pty_option);
     app.add_option("--stuck-after", stuck_after_s,
                    "wall seconds without virtual progress before the firmware counts as stuck")
         ->check(kFinite)
@@ -247,6 +258,7 @@ int main(int argc, char** argv) {
     }
 
     sim::Scenario scenario;
+    std::optional<sim::ControlAddress> control_address;
     if (scenario_file) {
         try {
             scenario = sim::load_scenario_file(*scenario_file);
@@ -268,6 +280,9 @@ int main(int argc, char** argv) {
         }
         if (window) {
             std::tie(outputs.window_start_s, outputs.window_end_s) = parse_window(*window);
+        }
+        if (control_at) {
+            control_address = sim::parse_control_address(*control_at);
         }
         if (out_dir.empty()) {
             throw sim::ScenarioError("--out must name a folder, not ''");
@@ -338,6 +353,17 @@ int main(int argc, char** argv) {
         hooks.on_board = [&live](sim::Board& board) { live->attach(board); };
         hooks.between_slices = [&live] { live->poll(); };
         hooks.wall_clock_pace = true;
+    }
+    std::unique_ptr<sim::Control> control;
+    if (control_address) {
+        try {
+            control = std::make_unique<sim::Control>(*control_address);
+        } catch (const std::exception& e) {
+            std::cerr << "gimbal-sim: " << e.what() << "\n";
+            return 1;
+        }
+        std::fprintf(stderr, "gimbal-sim: control on %s\n", control->where().c_str());
+        hooks.control = control.get();
     }
     if (console_wait) {
         std::fprintf(stderr, "waiting for a terminal on %s\n", pty->path().c_str());

@@ -10,6 +10,7 @@
 #include <thread>
 #include <utility>
 
+#include "sim/app/control.hpp"
 #include "sim/app/imu_reads.hpp"
 #include "sim/app/metrics.hpp"
 #include "sim/app/outputs/folder.hpp"
@@ -293,6 +294,19 @@ Picos run_slices(Board& board, Picos end, bool paced,
     return board.cpu().now();
 }
 
+// A scripted stretch, from now to `until`, in the same slices as a straight
+// run; it ends early where a wait's match stopped the core (run_until then
+// returns before its end), or when the run is to stop.
+void run_stretch(Board& board, Picos until, const std::function<bool()>& stop) {
+    for (Picos t = board.cpu().now(); t < until;) {
+        t = std::min(until, t + 50 * kPsPerMs);
+        board.run_until(t);
+        if (stop() || board.cpu().now() < t) {
+            return;
+        }
+    }
+}
+
 // Writes every file of the run; the failed ones first, so that a failure
 // leaves no later file under its name.
 void finish_writers(std::vector<std::unique_ptr<Writer>>& writers, const RunEnd& end) {
@@ -381,11 +395,11 @@ RunResult run_firmware(const Scenario& scenario, const RunHooks& hooks) {
     board.power_on(firmware_reset);
     const Picos end = Duration::seconds(scenario.duration_s).ps;
     Picos ended = 0;
-    {
-        // The core's thread is spinning in firmware code that touches nothing
-        // of the board when this fires, so reading the board here is safe.
-        // Nothing may leave this thread as an exception.
-        StuckWatch watch(
+    // The core's thread is spinning in firmware code that touches nothing
+    // of the board when this fires, so reading the board here is safe.
+    // Nothing may leave this thread as an exception.
+    const auto watch = [&] {
+        return std::make_unique<StuckWatch>(
             board.cpu(), hooks.stuck_after_s,
             [&] {
                 int status = kExitBoardHalted;
@@ -409,12 +423,34 @@ RunResult run_firmware(const Scenario& scenario, const RunHooks& hooks) {
                 std::_Exit(status);
             },
             [] { return stop_requested() != 0; });
-        ended = run_slices(
-            board, end, hooks.wall_clock_pace, wall_start,
-            [&failed] { return stop_requested() != 0 || failed(); }, hooks.between_slices);
+    };
+    const auto stopped = [&failed] { return stop_requested() != 0 || failed(); };
+    if (hooks.control != nullptr) {
+        // Watched only while a command runs the board: a script may think
+        // for as long as it likes.
+        const auto advance = [&](Picos until) {
+            const auto watched = watch();
+            run_stretch(board, until, stopped);
+        };
+        const auto summary = [&] {
+            RunResult r = collect(board, figures, wall_start);
+            r.control = hooks.control->summary();
+            return summary_json(scenario, r);
+        };
+        ended = hooks.control->serve({probes, advance, stopped, summary});
+    } else {
+        const auto watched = watch();
+        ended = run_slices(board, end, hooks.wall_clock_pace, wall_start, stopped,
+                           hooks.between_slices);
     }
     RunResult r = collect(board, figures, wall_start);
+    if (hooks.control != nullptr) {
+        r.control = hooks.control->summary();
+    }
     end_run(r, ended);
+    if (hooks.control != nullptr) {
+        hooks.control->finished(summary_json(scenario, r));
+    }
     return r;
 }
 
@@ -458,6 +494,7 @@ nlohmann::json summary_json(const Scenario& scenario, const RunResult& r) {
         {"can_buses", r.can_buses},
         {"metrics", r.metrics},
         {"i2c_timing", r.i2c_timing},
+        {"control", r.control},
         {"scenario", to_json(scenario)},
     };
 }

@@ -17,6 +17,8 @@
 
 namespace sim {
 
+class Control;
+
 struct RunResult {
     uint64_t console_bytes = 0;  // bytes USART1 sent
     double virtual_time_s = 0;
@@ -49,6 +51,7 @@ struct RunResult {
     nlohmann::json board_rules = nlohmann::json::array();  // breaches recorded, not halted on
     nlohmann::json i2c_timing;                             // summary.json's "i2c_timing"
     nlohmann::json can_buses = nlohmann::json::object();   // per bus: load, error frames, counters
+    nlohmann::json control;                                // summary.json's "control" (null: none)
 };
 
 /// Which outputs are left out (by their option name in the output registry,
@@ -89,6 +92,9 @@ struct RunHooks {
     OutputOptions outputs;
     /// Progress lines on standard error while the run takes long in wall time.
     bool progress = false;
+    /// A script drives the run (sim/app/control.hpp): the board moves only
+    /// under its commands, and the scenario's duration does not end it.
+    Control* control = nullptr;
 };
 
 /// Virtual seconds between two rows of the plant in trace.csv (and two

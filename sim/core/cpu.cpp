@@ -281,7 +281,7 @@ void Cpu::idle_loop() {
 
 void Cpu::run_until(Picos end) {
     run_end_ = end;
-    while (!halted_ && now_ < end) {
+    while (!halted_ && now_ < run_end_) {
         Fiber* next = nullptr;
         if (interrupted_ != nullptr) {
             next = interrupted_;
@@ -310,9 +310,9 @@ void Cpu::run_until(Picos end) {
     }
     // A halted core runs nothing more, but the peripherals finish what they
     // were doing (a byte in a shift register still leaves).
-    while (halted_ && now_ < end) {
+    while (halted_ && now_ < run_end_) {
         const Picos next = events_.next_time();
-        advance_to(next < end ? next : end);
+        advance_to(next < run_end_ ? next : run_end_);
         events_.run_due(now_);
     }
 }

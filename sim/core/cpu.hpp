@@ -151,6 +151,13 @@ class Cpu {
     void switch_out();
     /// Runs the board until virtual time `end` or a halt.
     void run_until(Picos end);
+    /// From an event or a listener: the current run_until ends here, at the
+    /// next poll, as it does at its end (a scripted run's stop on a match).
+    void end_run_here() {
+        if (run_end_ > now_) {
+            run_end_ = now_;
+        }
+    }
 
     const std::optional<HaltInfo>& halted() const { return halted_; }
     /// The board's observation points (sim/core/probes.hpp).
