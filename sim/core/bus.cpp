@@ -54,17 +54,7 @@ void Bus::index_pages(uintptr_t base, uintptr_t size) {
     }
 }
 
-const Bus::Range* Bus::find(uintptr_t address) const {
-    const uintptr_t window = address - kPeripheralBase;
-    if (window < kPeripheralSize) {
-        const int16_t entry = pages_[window >> kPageShift];
-        if (entry >= 0) {
-            return &ranges_[static_cast<std::size_t>(entry)];
-        }
-        if (entry == kNoPage) {
-            return nullptr;
-        }
-    }
+const Bus::Range* Bus::find_listed(uintptr_t address) const {
     // Polling loops hit the same block again and again.
     if (last_ != nullptr && address - last_->base < last_->size) {
         return last_;
@@ -81,23 +71,6 @@ const Bus::Range* Bus::find(uintptr_t address) const {
 uint32_t Bus::read(const void* reg) {
     bool steady = false;
     return read(reg, steady);
-}
-
-uint32_t Bus::read(const void* reg, bool& steady) {
-    const uintptr_t address = reinterpret_cast<uintptr_t>(reg);
-    uint32_t& cell = *const_cast<uint32_t*>(static_cast<const uint32_t*>(reg));
-    const Range* r = find(address);
-    if (r == nullptr) {
-        steady = false;  // plain memory: firmware may change it between polls
-        return cell;
-    }
-    const uint32_t offset = static_cast<uint32_t>(address - r->base);
-    if (!r->block->clocked()) {
-        steady = true;
-        return 0;
-    }
-    steady = r->block->steady_read(offset);
-    return r->block->read(offset, cell);
 }
 
 void Bus::write(void* reg, uint32_t value) {

@@ -59,7 +59,22 @@ class Bus {
     void attach(uintptr_t base, uintptr_t size, RegisterBlock* block);
     uint32_t read(const void* reg);
     /// read(), and whether the read was steady (see RegisterBlock::steady_read).
-    uint32_t read(const void* reg, bool& steady);
+    uint32_t read(const void* reg, bool& steady) {  // every register read: inline
+        const uintptr_t address = reinterpret_cast<uintptr_t>(reg);
+        uint32_t& cell = *const_cast<uint32_t*>(static_cast<const uint32_t*>(reg));
+        const Range* r = find(address);
+        if (r == nullptr) {
+            steady = false;  // plain memory: firmware may change it between polls
+            return cell;
+        }
+        const uint32_t offset = static_cast<uint32_t>(address - r->base);
+        if (!r->block->clocked()) {
+            steady = true;
+            return 0;
+        }
+        steady = r->block->steady_read(offset);
+        return r->block->read(offset, cell);
+    }
     void write(void* reg, uint32_t value);
 
   private:
@@ -68,7 +83,20 @@ class Bus {
         uintptr_t size;
         RegisterBlock* block;
     };
-    const Range* find(uintptr_t address) const;
+    const Range* find(uintptr_t address) const {
+        const uintptr_t window = address - kPeripheralBase;
+        if (window < kPeripheralSize) {
+            const int16_t entry = pages_[window >> kPageShift];
+            if (entry >= 0) {
+                return &ranges_[static_cast<std::size_t>(entry)];
+            }
+            if (entry == kNoPage) {
+                return nullptr;
+            }
+        }
+        return find_listed(address);
+    }
+    const Range* find_listed(uintptr_t address) const;
     void index_pages(uintptr_t base, uintptr_t size);
 
     // Peripherals sit on 1 KB boundaries (RM0090 Table 1, the register

@@ -88,7 +88,7 @@ class TimelineJson : public Writer {
         });
         p.irq_enter.listen([this](int irqn, Picos at) { irqs_.push_back({irqn, at}); });
         p.irq_exit.listen([this](int irqn, Picos at) {
-            slice(kInterrupts, irqn + 16, irq_label(irqn), irqs_.back().since, at);
+            irq_slice(irqn, irqs_.back().since, at);
             irqs_.pop_back();
         });
         p.queue_created.listen([this](int id, uint32_t capacity, uint32_t size) {
@@ -271,6 +271,31 @@ class TimelineJson : public Writer {
         put("},\n");
         file_.write(std::string_view(text, static_cast<std::size_t>(p - text)));
     }
+    // An interrupt's slice, two a millisecond: its fixed start written once.
+    void irq_slice(int irqn, Picos from, Picos until) {
+        const auto slot = static_cast<std::size_t>(irqn + 16);
+        if (slot >= irq_prefixes_.size()) {
+            irq_prefixes_.resize(slot + 1);
+        }
+        std::string& prefix = irq_prefixes_[slot];
+        if (prefix.empty()) {
+            prefix = "{\"ph\":\"X\",\"pid\":" + std::to_string(kInterrupts) +
+                     ",\"tid\":" + std::to_string(irqn + 16) + ",\"name\":\"" + irq_label(irqn) +
+                     "\",\"ts\":";
+        }
+        if (until <= from || until <= context_.window_from || from >= context_.window_until) {
+            return;
+        }
+        from = std::max(from, context_.window_from);
+        until = std::min(until, context_.window_until);
+        char text[80];
+        char* p = put_us(text, from);
+        std::memcpy(p, ",\"dur\":", 7);
+        p = put_us(p + 7, until - from);
+        std::memcpy(p, "},\n", 3);
+        file_.write(prefix);
+        file_.write(std::string_view(text, static_cast<std::size_t>(p + 3 - text)));
+    }
     void instant(int pid, int tid, const std::string& name, Picos at, const char* scope,
                  const std::string& args) {
         if (!context_.in_window(at)) {
@@ -362,7 +387,8 @@ class TimelineJson : public Writer {
     std::vector<State> states_;
     std::vector<std::string> queue_names_;
     std::vector<Irq> irqs_;
-    std::vector<std::string> irq_names_;  // by exception number
+    std::vector<std::string> irq_names_;     // by exception number
+    std::vector<std::string> irq_prefixes_;  // of their slices, by exception number
     std::vector<Picos> loads_;
     std::string line_;  // idle, interrupts, then each thread: time at the last period
     int running_ = kStartupContext;
