@@ -169,6 +169,7 @@ class Figures {
           threads_(board_.cpu().probes()),
           timing_(board_.i2c_scl(), board_.i2c_sda()),
           progress_(progress) {
+        probes.threads = &threads_;
         probes.console.push_back([this](uint8_t byte) { console_byte(byte); });
         probes.sample_put.push_back([this](const void*, uint32_t, bool queued, Picos) {
             (queued ? samples_queued_ : samples_dropped_)++;
@@ -348,7 +349,7 @@ RunResult run_firmware(const Scenario& scenario, const RunHooks& hooks) {
     set_kernel_settings(scenario.kernel);
     Board& board = Board::create(board_config(scenario));
     set_control_override(control_override(scenario));
-    Probes probes{board, {}, {}, {}, {}};
+    Probes probes{board, {}, {}, {}, {}, nullptr};
     Figures figures(probes, hooks.progress);
     std::vector<std::unique_ptr<Writer>> writers;
     if (!hooks.out_dir.empty()) {

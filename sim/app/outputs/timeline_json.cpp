@@ -51,7 +51,7 @@ class TimelineJson : public Writer {
     TimelineJson(const OutputContext& context, Probes& probes)
         : context_(context),
           board_(probes.board),
-          stats_(board_.cpu().probes()),
+          stats_(*probes.threads),
           file_(context.dir, "timeline.json") {
         file_.write("{\"displayTimeUnit\":\"ns\",\"traceEvents\":[\n");
         meta(kThreads, 0, "process_name", "threads");
@@ -381,7 +381,7 @@ class TimelineJson : public Writer {
 
     OutputContext context_;
     Board& board_;
-    ThreadStats stats_;
+    const ThreadStats& stats_;
     OutputFile file_;
     std::vector<std::string> names_;  // each thread's, quoted
     std::vector<State> states_;

@@ -16,6 +16,7 @@
 #include <nlohmann/json.hpp>
 
 #include "sim/board/board.hpp"
+#include "sim/app/thread_stats.hpp"
 #include "sim/core/time.hpp"
 
 namespace sim {
@@ -32,6 +33,8 @@ struct Probes {
     std::vector<std::function<void(uint32_t id, int32_t speed, Picos at)>> speed_command;
     /// Every kTraceStepS of virtual time, from 0.
     std::vector<std::function<void(Picos now)>> tick;
+    /// Each context's CPU time so far, kept by the run for summary.json.
+    const ThreadStats* threads = nullptr;
 };
 
 /// Where and what a writer writes.
