@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <functional>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -493,6 +494,55 @@ TEST(SoftI2cTransactions, WithoutADeviceEachStopsAtTheAddress) {
     EXPECT_EQ(r["write"], json({-1, {"S", "A0-", "P"}}));
     EXPECT_EQ(r["read"], json({-1, {"S", "A1-", "P"}}));
     EXPECT_EQ(r["mem_write"], json({-1, {"S", "A0-", "P"}}));
+}
+
+// Failures past the address byte: the clock held from the address's acknowledge on
+// (SCL's tenth fall, counting the START's) past the 5 ms deadline, or SDA held low so
+// that no START can be made; a 16-bit register address that goes through.
+TEST(SoftI2cTransactions, MidTransferFailuresEndTheTransaction) {
+    const json r = i2c_test::on_bus([](json& out) {
+        set_imu_angles();
+        hal_soft_i2c_init(0);
+        int falls = 0, hold_from = 0;
+        board().i2c_scl().listen([&](int level, sim::Picos at) {
+            if (level == 0 && ++falls == hold_from) {
+                imu().hold_scl_low(at, at + 8 * sim::kPsPerMs);
+            }
+        });
+        uint8_t data[2] = {0x3D, 0x00};
+        const std::tuple<const char*, int, bool, std::function<int()>> ops[] = {
+            {"write_data", 10, false, [&] { return hal_soft_i2c_write(0, 0xA0, data, 2, 5); }},
+            {"mem_read_high_byte", 10, false,
+             [&] { return hal_soft_i2c_mem_read(0, 0xA0, 0x3D, 2, data, 1, 5); }},
+            {"mem_read_no_start", 0, true,
+             [&] { return hal_soft_i2c_mem_read(0, 0xA0, 0x3D, 1, data, 1, 5); }},
+            {"mem_write_16_bit", 0, false,
+             [&] { return hal_soft_i2c_mem_write(0, 0xA0, 0x003D, 2, data, 0, 5); }},
+            // Last: cut off in a byte it sends, the device keeps SDA for its next bit.
+            {"read_data", 10, false, [&] { return hal_soft_i2c_read(0, 0xA0, data, 2, 5); }}};
+        for (const auto& [name, hold, hold_sda, op] : ops) {
+            const sim::Picos now = board().cpu().now();
+            if (hold_sda) {
+                imu().hold_sda_low(now, now + 8 * sim::kPsPerMs);
+            }
+            falls = 0;
+            hold_from = hold;
+            g_console.clear();
+            WaveRecorder& wave = record();
+            const int rc = op();
+            const Tokens tokens = decode(wave);
+            out[name] = {rc, g_console,
+                         tokens.size() > 3 ? Tokens(tokens.begin(), tokens.begin() + 4) : tokens};
+            board().cpu().consume(10 * 168000);  // the holds end
+        }
+    });
+    EXPECT_EQ(r["write_data"], json({-1, kSclTimeout, {"S", "A0+"}}));
+    EXPECT_EQ(r["read_data"], json({-1, kSclTimeout, {"S", "A1+"}}));
+    EXPECT_EQ(r["mem_read_high_byte"], json({-1, kSclTimeout, {"S", "A0+"}}));
+    EXPECT_EQ(r["mem_read_no_start"][0], -1);
+    EXPECT_TRUE(
+        r["mem_read_no_start"][1].get<std::string>().ends_with("[mem_read] i2c_start failed\r\n"));
+    EXPECT_EQ(r["mem_write_16_bit"], json({0, "", {"S", "A0+", "00+", "3D+"}}));
 }
 
 // ---------------------------------------------------------------- frame operations
