@@ -18,6 +18,7 @@
 #include <initializer_list>
 #include <stdexcept>
 
+#include "sim/app/host_port.hpp"
 #include "sim/app/outputs/writers.hpp"
 #include "sim/app/scenario.hpp"
 
@@ -126,23 +127,13 @@ json error(const std::string& message) {
 }  // namespace
 
 ControlAddress parse_control_address(const std::string& text) {
-    ControlAddress a;
-    const auto colon = text.rfind(':');
-    const std::string port = colon == std::string::npos ? text : text.substr(colon + 1);
-    if (colon != std::string::npos) {
-        a.host = text.substr(0, colon) == "localhost" ? "127.0.0.1" : text.substr(0, colon);
-    }
-    in_addr probe{};
-    unsigned value = 0;
-    const auto [end, ec] = std::from_chars(port.data(), port.data() + port.size(), value);
-    if (port.empty() || ec != std::errc() || end != port.data() + port.size() || value > 65535 ||
-        inet_pton(AF_INET, a.host.c_str(), &probe) != 1) {
+    HostPort a;
+    if (parse_host_port(text, false, a) != HostPortError::kNone) {
         throw ScenarioError(
             "--control must be [HOST:]PORT, HOST an IPv4 address, PORT 0 to 65535 "
             "(0: any free one), not '" +
             text + "'");
     }
-    a.port = static_cast<uint16_t>(value);
     return a;
 }
 

@@ -13,14 +13,12 @@
 
 #include <nlohmann/json.hpp>
 
+#include "sim/app/host_port.hpp"
 #include "sim/app/outputs/writer.hpp"
 
 namespace sim {
 
-struct ControlAddress {
-    std::string host = "127.0.0.1";
-    uint16_t port = 0;  // 0: the system picks one
-};
+using ControlAddress = HostPort;
 
 /// "[HOST:]PORT", HOST a numeric IPv4 address; throws ScenarioError.
 ControlAddress parse_control_address(const std::string& text);

@@ -16,6 +16,7 @@
 #include <stdexcept>
 
 #include "sim/app/console_pty.hpp"
+#include "sim/app/host_port.hpp"
 #include "sim/app/scenario.hpp"
 
 namespace sim {
@@ -65,34 +66,21 @@ bool make_frame(std::string_view id, uint32_t dlc, CanFrame& f) {
 }  // namespace
 
 void parse_can_server(const std::string& text, LiveCanOptions& options) {
-    std::string host = "127.0.0.1", port = text;
-    const auto colon = text.rfind(':');
-    if (colon != std::string::npos) {
-        host = text.substr(0, colon);
-        port = text.substr(colon + 1);
-        if (host.size() > 2 && host.front() == '[' && host.back() == ']') {
-            host = host.substr(1, host.size() - 2);
-        }
+    HostPort at;
+    switch (parse_host_port(text, true, at)) {
+        case HostPortError::kPort:
+            throw ScenarioError("--can-server: the port must be a number from 0 to 65535, not '" +
+                                text.substr(text.rfind(':') + 1) + "'");
+        case HostPortError::kHost:
+            throw ScenarioError(
+                "--can-server: the host must be an IPv4 or IPv6 address or "
+                "'localhost', not '" +
+                at.host + "'");
+        case HostPortError::kNone:
+            break;
     }
-    unsigned value = 0;
-    const auto [end, error] = std::from_chars(port.data(), port.data() + port.size(), value);
-    if (port.empty() || error != std::errc() || end != port.data() + port.size() || value > 65535) {
-        throw ScenarioError("--can-server: the port must be a number from 0 to 65535, not '" +
-                            port + "'");
-    }
-    if (host == "localhost") {
-        host = "127.0.0.1";
-    }
-    in6_addr address{};
-    if (inet_pton(AF_INET, host.c_str(), &address) != 1 &&
-        inet_pton(AF_INET6, host.c_str(), &address) != 1) {
-        throw ScenarioError(
-            "--can-server: the host must be an IPv4 or IPv6 address or "
-            "'localhost', not '" +
-            host + "'");
-    }
-    options.server_host = host;
-    options.server_port = static_cast<uint16_t>(value);
+    options.server_host = at.host;
+    options.server_port = at.port;
 }
 
 // One per bus for all its clients, as one controller behind a socketcand
