@@ -185,10 +185,6 @@ class TimelineJson : public Writer {
         append_us(s, at);
         return s;
     }
-    static void append_int(std::string& out, int value) {
-        char text[16];
-        out.append(text, std::to_chars(text, text + sizeof text, value).ptr);
-    }
 
     // Each interrupt's track is named when it first runs.
     const std::string& irq_label(int irqn) {
@@ -219,37 +215,43 @@ class TimelineJson : public Writer {
               ",\"name\":\"" + kind + "\",\"args\":{\"name\":" + quoted(name) + "}}");
     }
 
-    // A complete slice, cut to the window; none for zero length.
-    void slice(int pid, int tid, std::string_view name, Picos from, Picos until,
-               std::string_view args = {}) {
-        if (name.empty() || until <= from || until <= context_.window_from ||
-            from >= context_.window_until) {
-            return;
+    // Cuts a slice to the window; false when nothing of it is left.
+    bool clip(Picos& from, Picos& until) const {
+        if (until <= from || until <= context_.window_from || from >= context_.window_until) {
+            return false;
         }
         from = std::max(from, context_.window_from);
         until = std::min(until, context_.window_until);
-        // The busiest event (two interrupts a millisecond): built in place.
-        char text[320];
-        if (name.size() + args.size() > sizeof text - 128) {
-            line_.assign("{\"ph\":\"X\",\"pid\":");
-            append_int(line_, pid);
-            line_ += ",\"tid\":";
-            append_int(line_, tid);
-            line_ += ",\"name\":\"";
-            line_ += name;
-            line_ += "\",\"ts\":";
-            append_us(line_, from);
-            line_ += ",\"dur\":";
-            append_us(line_, until - from);
-            if (!args.empty()) {
-                line_ += ",\"args\":";
-                line_ += args;
-            }
-            line_ += "},\n";
-            file_.write(line_);
+        return true;
+    }
+
+    // What follows a slice's name: ","ts":FROM,"dur":LENGTH[,"args":ARGS]},
+    void slice_end(Picos from, Picos until, std::string_view args) {
+        char text[96];
+        std::memcpy(text, "\",\"ts\":", 7);
+        char* p = put_us(text + 7, from);
+        std::memcpy(p, ",\"dur\":", 7);
+        p = put_us(p + 7, until - from);
+        if (!args.empty()) {
+            file_.write(std::string_view(text, static_cast<std::size_t>(p - text)));
+            file_.write(",\"args\":");
+            file_.write(args);
+            file_.write("},\n");
             return;
         }
-        char* p = text;
+        std::memcpy(p, "},\n", 3);
+        file_.write(std::string_view(text, static_cast<std::size_t>(p + 3 - text)));
+    }
+
+    // A complete slice, cut to the window; none for zero length. The busiest
+    // events (two interrupts a millisecond), so written piece by piece.
+    void slice(int pid, int tid, std::string_view name, Picos from, Picos until,
+               std::string_view args = {}) {
+        if (name.empty() || !clip(from, until)) {
+            return;
+        }
+        char head[64];
+        char* p = head;
         const auto put = [&p](std::string_view part) {
             std::memcpy(p, part.data(), part.size());
             p += part.size();
@@ -259,19 +261,11 @@ class TimelineJson : public Writer {
         put(",\"tid\":");
         p = std::to_chars(p, p + 12, tid).ptr;
         put(",\"name\":\"");
-        put(name);
-        put("\",\"ts\":");
-        p = put_us(p, from);
-        put(",\"dur\":");
-        p = put_us(p, until - from);
-        if (!args.empty()) {
-            put(",\"args\":");
-            put(args);
-        }
-        put("},\n");
-        file_.write(std::string_view(text, static_cast<std::size_t>(p - text)));
+        file_.write(std::string_view(head, static_cast<std::size_t>(p - head)));
+        file_.write(name);
+        slice_end(from, until, args);
     }
-    // An interrupt's slice, two a millisecond: its fixed start written once.
+    // An interrupt's slice: its fixed start written once.
     void irq_slice(int irqn, Picos from, Picos until) {
         const auto slot = static_cast<std::size_t>(irqn + 16);
         if (slot >= irq_prefixes_.size()) {
@@ -280,21 +274,12 @@ class TimelineJson : public Writer {
         std::string& prefix = irq_prefixes_[slot];
         if (prefix.empty()) {
             prefix = "{\"ph\":\"X\",\"pid\":" + std::to_string(kInterrupts) +
-                     ",\"tid\":" + std::to_string(irqn + 16) + ",\"name\":\"" + irq_label(irqn) +
-                     "\",\"ts\":";
+                     ",\"tid\":" + std::to_string(irqn + 16) + ",\"name\":\"" + irq_label(irqn);
         }
-        if (until <= from || until <= context_.window_from || from >= context_.window_until) {
-            return;
+        if (clip(from, until)) {
+            file_.write(prefix);
+            slice_end(from, until, {});
         }
-        from = std::max(from, context_.window_from);
-        until = std::min(until, context_.window_until);
-        char text[80];
-        char* p = put_us(text, from);
-        std::memcpy(p, ",\"dur\":", 7);
-        p = put_us(p + 7, until - from);
-        std::memcpy(p, "},\n", 3);
-        file_.write(prefix);
-        file_.write(std::string_view(text, static_cast<std::size_t>(p + 3 - text)));
     }
     void instant(int pid, int tid, const std::string& name, Picos at, const char* scope,
                  const std::string& args) {
@@ -389,8 +374,8 @@ class TimelineJson : public Writer {
     std::vector<Irq> irqs_;
     std::vector<std::string> irq_names_;     // by exception number
     std::vector<std::string> irq_prefixes_;  // of their slices, by exception number
-    std::vector<Picos> loads_;
-    std::string line_;  // idle, interrupts, then each thread: time at the last period
+    std::vector<Picos> loads_;  // idle, interrupts, then each thread: time at the last period
+    std::string line_;          // a counter's, reused
     int running_ = kStartupContext;
     Picos context_since_ = 0;
 };
