@@ -2,13 +2,17 @@
 // whose answers are known.
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
+#include <cstdio>
 #include <functional>
 #include <numbers>
+#include <random>
 #include <sstream>
 #include <string>
 
 #include "sim/app/imu_reads.hpp"
+#include "sim/app/outputs/decimal.hpp"
 #include "sim/app/metrics.hpp"
 #include "sim/models/wire.hpp"
 
@@ -181,6 +185,31 @@ TEST(ImuReadCounter, CountsEveryFailedReadTheLastOneToo) {
         EXPECT_EQ(reads.attempts(), c.attempts);
         EXPECT_EQ(reads.succeeded(), c.succeeded);
         EXPECT_EQ(reads.failed(), c.failed);
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// The files' columns must read as printf wrote them: ties, signs of zero,
+// tiny and huge values, and random bit patterns.
+TEST(Decimal, WritesWhatPrintfWrites) {
+    std::mt19937_64 random(7);
+    std::vector<double> values = {0.0,    -0.0,         0.5,          2.5,    0.125, -0.0005,
+                                  5e-324, 1073741823.9, 1073741824.5, -1e300, NAN,   INFINITY};
+    for (int i = 0; i < 40000; i++) {
+        values.push_back(i % 2 ? std::bit_cast<double>(random())
+                               : std::ldexp(static_cast<int32_t>(random()), -40));
+    }
+    for (const double v : values) {
+        for (int decimals = 0; decimals <= 7; decimals++) {
+            char expected[400];
+            std::snprintf(expected, sizeof expected, "%.*f", decimals, v);
+            std::string got;
+            sim::append_fixed(got, v, decimals);
+            ASSERT_EQ(got, expected) << decimals;
+        }
     }
 }
 

@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "sim/app/outputs/decimal.hpp"
 #include "sim/app/outputs/output_file.hpp"
 #include "sim/app/outputs/writers.hpp"
 #include "sim/app/thread_stats.hpp"
@@ -338,9 +339,12 @@ class TimelineJson : public Writer {
 
     void tick(Picos now) {
         const PlantState p = board_.plant()->state(now);
-        char args[96];
-        std::snprintf(args, sizeof args, "{\"roll\":%.3f,\"pitch\":%.3f}", p.roll.platform_deg,
-                      p.pitch.platform_deg);
+        std::string& args = scratch_;
+        args.assign("{\"roll\":");
+        append_fixed(args, p.roll.platform_deg, 3);
+        args += ",\"pitch\":";
+        append_fixed(args, p.pitch.platform_deg, 3);
+        args += '}';
         counter("\"platform angle (deg)\"", now, args);
         if (now == 0 || now % kLoadPeriod != 0) {
             return;
@@ -348,11 +352,12 @@ class TimelineJson : public Writer {
         // The share of the last period each context had, in percent.
         std::string load = "{";
         const auto share = [&](const std::string& name, Picos total, Picos& before) {  // quoted
-            char text[256];
-            std::snprintf(
-                text, sizeof text, "%s%s:%.2f", load.size() > 1 ? "," : "", name.c_str(),
-                100.0 * static_cast<double>(total - before) / static_cast<double>(kLoadPeriod));
-            load += text;
+            load += load.size() > 1 ? "," : "";
+            load += name;
+            load += ':';
+            append_fixed(
+                load,
+                100.0 * static_cast<double>(total - before) / static_cast<double>(kLoadPeriod), 2);
             before = total;
         };
         loads_.resize(names_.size() + 2);
@@ -376,6 +381,7 @@ class TimelineJson : public Writer {
     std::vector<std::string> irq_prefixes_;  // of their slices, by exception number
     std::vector<Picos> loads_;  // idle, interrupts, then each thread: time at the last period
     std::string line_;          // a counter's, reused
+    std::string scratch_;       // the angles' arguments, reused
     int running_ = kStartupContext;
     Picos context_since_ = 0;
 };

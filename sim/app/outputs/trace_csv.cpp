@@ -1,10 +1,9 @@
 // trace.csv: the gimbal every 20 ms, and each sample and speed command.
-#include <cfloat>
-#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <utility>
 
+#include "sim/app/outputs/decimal.hpp"
 #include "sim/app/outputs/output_file.hpp"
 #include "sim/app/outputs/writers.hpp"
 
@@ -14,16 +13,6 @@ namespace {
 
 // The imu_data_t record: acc[3], gyro[3], angle[3], single precision.
 constexpr std::size_t kSampleAngleOffset = 6 * sizeof(float);
-
-// As printf's "%.*f" writes it (to_chars is defined so), at a fraction of
-// its cost: these columns are most of a run's formatting. The buffer holds
-// the largest double written out in full.
-void fixed(std::string& out, double value, int decimals) {
-    char text[DBL_MAX_10_EXP + 64];
-    const auto r =
-        std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, decimals);
-    out.append(text, r.ptr);
-}
 
 class TraceCsv : public Writer {
   public:
@@ -42,9 +31,9 @@ class TraceCsv : public Writer {
             float angle[2];
             std::memcpy(angle, static_cast<const uint8_t*>(msg) + kSampleAngleOffset, sizeof angle);
             std::string tail;
-            fixed(tail, angle[0], 4);
+            append_fixed(tail, angle[0], 4);
             tail += ',';
-            fixed(tail, angle[1], 4);
+            append_fixed(tail, angle[1], 4);
             tail += ",,";
             row(at, queued ? "sample" : "dropped", tail);
         });
@@ -52,7 +41,7 @@ class TraceCsv : public Writer {
             char text[16];
             std::snprintf(text, sizeof text, ",,0x%03X,", static_cast<unsigned>(id));
             std::string tail = text;
-            fixed(tail, speed / 100.0, 2);
+            append_fixed(tail, speed / 100.0, 2);
             row(at, "command", tail);
         });
     }
@@ -67,7 +56,7 @@ class TraceCsv : public Writer {
         }
         const PlantState p = board_.plant()->state(at);
         line_.clear();
-        fixed(line_, to_seconds(at), 6);
+        append_fixed(line_, to_seconds(at), 6);
         line_ += ',';
         line_ += event;
         const std::pair<double, int> columns[] = {
@@ -77,7 +66,7 @@ class TraceCsv : public Writer {
             {p.pitch.motor_dps, 3}};
         for (const auto& [value, decimals] : columns) {
             line_ += ',';
-            fixed(line_, value, decimals);
+            append_fixed(line_, value, decimals);
         }
         line_ += ',';
         line_ += tail;
