@@ -117,8 +117,7 @@ void Cpu::skip_quiet(uint64_t cycles) {
     last_wait_cycle_ += cycles;
 }
 
-void Cpu::poll() {
-    progress_.store(now_, std::memory_order_relaxed);
+void Cpu::poll_slow() {
     if (events_.next_time() <= now_) {
         wait_clean_ = false;
         events_.run_due(now_);

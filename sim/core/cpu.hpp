@@ -32,6 +32,14 @@ class Scheduler {
     virtual bool should_yield(Fiber* running) = 0;
     /// `running` was switched out while still ready.
     virtual void preempted(Fiber* running) = 0;
+
+    /// A fiber should_yield would answer false for until the scheduler next
+    /// changes its mind (null: ask every time). The core's polls skip the
+    /// question for it: most platform calls find nothing to do.
+    Fiber* settled() const { return settled_; }
+
+  protected:
+    Fiber* settled_ = nullptr;
 };
 
 struct HaltInfo {
@@ -195,7 +203,17 @@ class Cpu {
     }
     void advance_cycles_slow(uint64_t cycles);
     void advance_to(Picos to);
-    void poll();
+    // Events due, interrupts to take, the run's end, a halt or a thread
+    // switch; the common case, none of them, inline.
+    void poll() {
+        progress_.store(now_, std::memory_order_relaxed);
+        if (events_.next_time() > now_ && pending_count_ == 0 && now_ < run_end_ && !halted_ &&
+            scheduler_ != nullptr && Fiber::current() == scheduler_->settled()) [[likely]] {
+            return;
+        }
+        poll_slow();
+    }
+    void poll_slow();
     void dispatch_interrupts();
     int best_pending() const;
     void run_handler(int vector);

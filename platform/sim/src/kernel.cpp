@@ -249,10 +249,12 @@ Fiber* Kernel::pick_next() {
         context_ = context;
     }
     if (current_ == nullptr) {
+        settled_ = nullptr;
         return nullptr;
     }
     set_state(current_, Thread::State::Running);
-    return current_->fiber.get();
+    settled_ = current_->fiber.get();
+    return settled_;
 }
 
 bool Kernel::should_yield(Fiber* running) {

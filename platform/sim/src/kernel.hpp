@@ -140,7 +140,10 @@ class Kernel final : public Scheduler {
     void unready(Thread* t);
     enum class Wait { ForTicks, UpToTimeout };
     void block_current(uint32_t timeout, Wait kind);
-    void request_switch() { switch_pending_ = true; }
+    void request_switch() {
+        switch_pending_ = true;
+        settled_ = nullptr;
+    }
     void wake(Thread* t, osStatus_t result);
     void wake_by_call(Thread* t, osStatus_t result);
     int top_ready_priority() const;
