@@ -26,13 +26,9 @@ Board& Board::create(const BoardConfig& config) {
     Bus::map_region(Bus::kSramBase, Bus::kSramSize);
     // Lives as long as the process: its fibers hold firmware stacks that are
     // never unwound.
-    instance_ = new Board(config);
-    return *instance_;
-}
-
-void Board::no_board() {
-    std::fprintf(stderr, "virtual board: no board in this process\n");
-    std::abort();
+    auto* board = new Board(config);
+    instance_ = board;
+    return *board;
 }
 
 Board::Board(const BoardConfig& config) : config_(config) {

@@ -16,6 +16,7 @@
 
 #include "sim/board/fault_windows.hpp"
 #include "sim/core/bus.hpp"
+#include "sim/core/chip.hpp"
 #include "sim/core/cpu.hpp"
 #include "sim/devices/imu.hpp"
 #include "sim/devices/motor.hpp"
@@ -89,32 +90,20 @@ struct ConsoleByte {
     Picos at;  // end of the frame on the wire
 };
 
-class Board {
+class Board final : public Chip {
   public:
     /// Builds the board of this process. Exactly once per process.
     static Board& create(const BoardConfig& config);
     /// The board of this process; create() must have run.
-    static Board& get() {
-        if (instance_ == nullptr) [[unlikely]] {
-            no_board();
-        }
-        return *instance_;
-    }
+    static Board& get() { return static_cast<Board&>(Chip::get()); }
 
     const BoardConfig& config() const { return config_; }
-    Cpu& cpu() { return cpu_; }
-    Bus& bus() { return bus_; }
 
     /// Power-on: every model at its reset state, the core at the reset vector.
     void power_on(std::function<void()> reset_vector);
     void run_until(Picos end) { cpu_.run_until(end); }
 
-    /// A model of the wiring table by name ("USART1", "GPIOF", "DWT", ...);
-    /// aborts if there is none of that name and type.
-    template <class Model>
-    Model& model(const std::string& name) {
-        return dynamic_cast<Model&>(find(name));
-    }
+    RegisterBlock& find(const std::string& name) override;
     Rcc& rcc() { return rcc_; }
     Usart& usart1() { return usart1_; }
     CanController& can1() { return can1_; }
@@ -150,9 +139,6 @@ class Board {
     uint64_t console_bytes() const { return console_bytes_; }
 
   private:
-    [[noreturn]] static void no_board();
-    static inline Board* instance_ = nullptr;  // reached at every platform call
-
     explicit Board(const BoardConfig& config);
 
     struct Slot {
@@ -182,11 +168,8 @@ class Board {
     std::vector<std::unique_ptr<GpioPort>> gpio_ports();
     void schedule_faults();
     std::vector<std::unique_ptr<Mf4010Motor>> motor_nodes();
-    RegisterBlock& find(const std::string& name);
 
     BoardConfig config_;
-    Cpu cpu_;
-    Bus bus_;
     std::vector<Slot> slots_;
     std::vector<std::unique_ptr<RegisterBlock>> owned_;
     std::vector<ConsoleByte> console_;

@@ -3,7 +3,7 @@
 
 #include "FreeRTOS.h"
 #include "kernel.hpp"
-#include "sim/board/board.hpp"
+#include "sim/core/chip.hpp"
 #include "sim/core/costs.hpp"
 #include "sim/platform.hpp"
 #include "task.h"
@@ -22,7 +22,7 @@ bool in_isr() {
 // Every call costs its cycles, queries included, so that a loop polling one
 // lets the tick, interrupts and other threads happen.
 void query() {
-    sim::Board::get().cpu().consume(sim::cost::kRtosQuery);
+    sim::Chip::get().cpu().consume(sim::cost::kRtosQuery);
 }
 }  // namespace
 

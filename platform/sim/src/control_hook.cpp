@@ -3,7 +3,7 @@
 #include <optional>
 #include <utility>
 
-#include "sim/board/board.hpp"
+#include "sim/core/chip.hpp"
 #include "sim/platform.hpp"
 
 // The controller record as the firmware lays it out (six floats).
@@ -49,7 +49,7 @@ float wrap_pid_compute(PIDController_t* pid, float target, float actual) {
     }
     const float output = real_pid_compute(pid, target, actual);
     if (axis >= 0) {
-        sim::Cpu& cpu = sim::Board::get().cpu();
+        sim::Cpu& cpu = sim::Chip::get().cpu();
         cpu.probes().control_step.emit(axis, actual, output, cpu.now());
     }
     return output;

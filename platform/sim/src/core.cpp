@@ -2,14 +2,22 @@
 #include <algorithm>
 #include <bit>
 
-#include "sim/board/board.hpp"
+#include "sim/core/chip.hpp"
+#include "sim/models/core_blocks.hpp"
 #include "sim/core/costs.hpp"
 #include "stm32f4xx.h"
 
 namespace {
 
 sim::Cpu& cpu() {
-    return sim::Board::get().cpu();
+    return sim::Chip::get().cpu();
+}
+
+// A core block, looked up once: the board lives as long as the process.
+template <class Block>
+Block& block(const char* name) {
+    static Block& found = sim::Chip::get().model<Block>(name);
+    return found;
 }
 
 static_assert(sizeof(SCB_Type) <= sim::Scb::kBytes);
@@ -40,21 +48,21 @@ uint64_t turns_keeping(uint32_t elapsed, uint32_t limit, int op, bool result, ui
 extern "C" {
 
 uint32_t gimbal_sim_reg_read(const void* reg) {
-    sim::Board& board = sim::Board::get();
-    board.cpu().consume_steady(sim::cost::kRegisterAccess);
+    sim::Chip& chip = sim::Chip::get();
+    chip.cpu().consume_steady(sim::cost::kRegisterAccess);
     bool steady = false;
-    const uint32_t value = board.bus().read(reg, steady);
+    const uint32_t value = chip.bus().read(reg, steady);
     if (!steady) {
-        board.cpu().not_steady();
+        chip.cpu().not_steady();
     }
     return value;
 }
 
 uint32_t gimbal_sim_cyccnt_read(const void* reg) {
-    sim::Board& board = sim::Board::get();
-    board.cpu().consume_steady(sim::cost::kRegisterAccess);
-    const uint32_t value = board.bus().read(reg);
-    board.cpu().busy_wait_read();
+    sim::Chip& chip = sim::Chip::get();
+    chip.cpu().consume_steady(sim::cost::kRegisterAccess);
+    const uint32_t value = chip.bus().read(reg);
+    chip.cpu().busy_wait_read();
     return value;
 }
 
@@ -72,7 +80,7 @@ __attribute__((noinline)) bool gimbal_sim_cycles_compare(uint32_t start, uint32_
         return result;
     }
     // While CYCCNT is stopped the comparison never changes.
-    const uint64_t step = sim::Board::get().dwt().running() ? period : 0;
+    const uint64_t step = block<sim::Dwt>("DWT").running() ? period : 0;
     uint64_t turns = c.quiet_periods(period);
     if (step != 0 && turns != 0) {
         turns = std::min(turns, turns_keeping(elapsed, limit, op, result, step));
@@ -84,19 +92,19 @@ __attribute__((noinline)) bool gimbal_sim_cycles_compare(uint32_t start, uint32_
 }
 
 void gimbal_sim_reg_write(void* reg, uint32_t value) {
-    sim::Board& board = sim::Board::get();
-    board.cpu().consume(sim::cost::kRegisterAccess);
-    board.bus().write(reg, value);
+    sim::Chip& chip = sim::Chip::get();
+    chip.cpu().consume(sim::cost::kRegisterAccess);
+    chip.bus().write(reg, value);
 }
 
 SCB_Type* gimbal_sim_scb(void) {
-    return static_cast<SCB_Type*>(sim::Board::get().scb().storage());
+    return static_cast<SCB_Type*>(block<sim::Scb>("SCB").storage());
 }
 DWT_Type* gimbal_sim_dwt(void) {
-    return static_cast<DWT_Type*>(sim::Board::get().dwt().storage());
+    return static_cast<DWT_Type*>(block<sim::Dwt>("DWT").storage());
 }
 CoreDebug_Type* gimbal_sim_coredebug(void) {
-    return static_cast<CoreDebug_Type*>(sim::Board::get().core_debug().storage());
+    return static_cast<CoreDebug_Type*>(block<sim::CoreDebugBlock>("CoreDebug").storage());
 }
 
 // Unmasking lets pending interrupts in, then a thread switch that was held

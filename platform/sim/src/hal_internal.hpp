@@ -1,7 +1,9 @@
 // Shared by the HAL drivers of the virtual board.
 #pragma once
 
-#include "sim/board/board.hpp"
+#include "sim/core/chip.hpp"
+#include "sim/models/core_blocks.hpp"
+#include "sim/models/rcc.hpp"
 #include "sim/core/costs.hpp"
 #include "stm32f4xx_hal.h"
 
@@ -10,7 +12,7 @@ namespace cost = sim::cost;
 namespace sim::hal {
 
 inline Cpu& cpu() {
-    return Board::get().cpu();
+    return Chip::get().cpu();
 }
 
 /// One HAL call's own cost.

@@ -80,7 +80,7 @@ HAL_StatusTypeDef HAL_RCC_ClockConfig(RCC_ClkInitTypeDef* clk, uint32_t FLatency
     }
     // More wait states before the clock rises, fewer only after it fell
     // (the latency is looked up on the model: the call's cost covers it).
-    const sim::FlashInterface& flash = sim::Board::get().model<sim::FlashInterface>("FLASH");
+    const sim::FlashInterface& flash = sim::Chip::get().model<sim::FlashInterface>("FLASH");
     if (FLatency > flash.latency()) {
         MODIFY_REG(FLASH->ACR, FLASH_ACR_LATENCY, FLatency);
     }
@@ -120,7 +120,8 @@ HAL_StatusTypeDef HAL_RCC_ClockConfig(RCC_ClkInitTypeDef* clk, uint32_t FLatency
 
 uint32_t HAL_RCC_GetSysClockFreq(void) {
     enter();
-    return sim::Board::get().rcc().sysclk_hz();
+    static const sim::Rcc& rcc = sim::Chip::get().model<sim::Rcc>("RCC");
+    return rcc.sysclk_hz();
 }
 
 uint32_t HAL_RCC_GetHCLKFreq(void) {

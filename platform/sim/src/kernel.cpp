@@ -5,7 +5,8 @@
 #include <cstring>
 
 #include "FreeRTOS.h"
-#include "sim/board/board.hpp"
+#include "sim/core/chip.hpp"
+#include "sim/models/core_blocks.hpp"
 #include "sim/core/costs.hpp"
 #include "sim/platform.hpp"
 
@@ -63,7 +64,7 @@ Kernel& Kernel::get() {
     return *kernel;
 }
 
-Kernel::Kernel() : cpu_(Board::get().cpu()) {
+Kernel::Kernel() : cpu_(Chip::get().cpu()) {
     // The heap's end marker takes one block header.
     heap_.capacity = configTOTAL_HEAP_SIZE - HeapModel::kBlockHeader;
     // 64-bit inside, so wake times order across the 32-bit count's wrap as
@@ -93,8 +94,8 @@ osStatus_t Kernel::start() {
     cpu_.enable_irq(kSysTickIrq);
     // The tick as the kernel's Cortex-M4F port sets SysTick up: from
     // configCPU_CLOCK_HZ (SystemCoreClock), whatever the core really runs at.
-    Bus& bus = Board::get().bus();
-    auto* systick = static_cast<uint32_t*>(Board::get().systick().storage());
+    Bus& bus = Chip::get().bus();
+    auto* systick = static_cast<uint32_t*>(Chip::get().model<SysTick>("SysTick").storage());
     bus.write(&systick[SysTick::CTRL / 4], 0);
     bus.write(&systick[SysTick::VAL / 4], 0);
     bus.write(&systick[SysTick::LOAD / 4], configCPU_CLOCK_HZ / configTICK_RATE_HZ - 1UL);
@@ -499,7 +500,7 @@ std::size_t kernel_heap_size() {
 
 std::string running_context() {
     const rtos::Kernel& k = rtos::Kernel::get();
-    if (Board::get().cpu().in_handler()) {
+    if (Chip::get().cpu().in_handler()) {
         return "an interrupt handler";
     }
     if (k.state() != osKernelRunning) {

@@ -3,7 +3,7 @@
 // file does on the chip. Initialised and zero-initialised data and the static
 // constructors need no pass of their own: every boot is a new process, whose
 // loader has done both.
-#include "sim/board/board.hpp"
+#include "sim/core/chip.hpp"
 #include "sim/platform.hpp"
 #include "stm32f4xx.h"
 #include "stm32f4xx_hal.h"
@@ -34,15 +34,15 @@ void Reset_Handler(void) {
         gimbal_firmware_main();
     }
     // main returned: on the chip the reset handler then spins.
-    sim::Board::get().cpu().set_primask(true);
-    sim::Board::get().cpu().halt("Reset_Handler");
+    sim::Chip::get().cpu().set_primask(true);
+    sim::Chip::get().cpu().halt("Reset_Handler");
 }
 }
 
 namespace sim {
 
 void install_vectors() {
-    Cpu& cpu = Board::get().cpu();
+    Cpu& cpu = Chip::get().cpu();
     cpu.set_vector(Cpu::kResetIRQn, Reset_Handler);
     cpu.set_vector(NonMaskableInt_IRQn, NMI_Handler);
     cpu.set_priority(NonMaskableInt_IRQn, 0);
@@ -91,7 +91,7 @@ void firmware_reset() {
     // A scenario may start the board as after long uptime, its ticks near a wrap.
     uwTick = kernel_settings().tick_start;
     // Word 1 of the table: the core loads it into the PC at reset.
-    Board::get().cpu().reset_vector()();
+    Chip::get().cpu().reset_vector()();
 }
 
 }  // namespace sim
