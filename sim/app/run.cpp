@@ -170,12 +170,14 @@ class Figures {
           timing_(board_.i2c_scl(), board_.i2c_sda()),
           progress_(progress) {
         probes.threads = &threads_;
-        probes.console.push_back([this](uint8_t byte) { console_byte(byte); });
         probes.sample_put.push_back([this](const void*, uint32_t, bool queued, Picos) {
             (queued ? samples_queued_ : samples_dropped_)++;
         });
         probes.speed_command.push_back([this](uint32_t, int32_t, Picos) { commands_sent_++; });
         probes.tick.push_back([this](Picos now) { tick(now); });
+        // The failures the motor driver reports on the console.
+        board_.cpu().probes().motor_exchange.listen(
+            [this](uint32_t, bool answered, Picos) { exchanges_failed_ += !answered; });
         board_.cpu().probes().control_step.listen([this](int, float, float, Picos at) {
             steps_++;
             metrics_.control_stepped(to_seconds(at));
@@ -207,19 +209,6 @@ class Figures {
     }
 
   private:
-    // The motor driver's own reports of a failed exchange.
-    void console_byte(uint8_t byte) {
-        if (byte == '\n') {
-            if (line_.rfind("Error: Failed to send CAN message", 0) == 0 ||
-                line_.rfind("Error: Timeout waiting for motor response", 0) == 0) {
-                exchanges_failed_++;
-            }
-            line_.clear();
-        } else if (line_.size() < 64) {
-            line_.push_back(static_cast<char>(byte));
-        }
-    }
-
     void tick(Picos now) {
         const PlantState p = board_.plant()->state(now);
         metrics_.sample(to_seconds(now), {p.roll.platform_deg, p.pitch.platform_deg},
@@ -247,7 +236,6 @@ class Figures {
     ThreadStats threads_;
     I2cTimingMonitor timing_;
     bool progress_;
-    std::string line_;
     uint64_t commands_sent_ = 0, exchanges_failed_ = 0, samples_queued_ = 0, samples_dropped_ = 0,
              steps_ = 0, ticks_ = 0;
     std::chrono::steady_clock::time_point wall_start_, last_progress_;

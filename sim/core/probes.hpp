@@ -77,6 +77,9 @@ struct BoardProbes {
     Probe<const QueueOp&> queue_get;
     /// A controller step: axis 0 is the one stepped first (roll).
     Probe<int /*axis*/, float /*actual*/, float /*output*/, Picos> control_step;
+    /// A motor driver call's exchange with a motor ended, answered or failed
+    /// (a refused send or no reply, each of which the driver reports).
+    Probe<uint32_t /*motor id*/, bool /*answered*/, Picos> motor_exchange;
     /// A frame acknowledged on a bus, at the end of its end-of-frame field.
     Probe<const CanBus&, const CanFrame&, Picos> can_frame;
     Probe<const CanBus&, const CanError&> can_error;

@@ -1,8 +1,10 @@
 // trace.csv: the gimbal every 20 ms, and each sample and speed command.
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <utility>
 
+#include "app.h"
 #include "sim/app/outputs/decimal.hpp"
 #include "sim/app/outputs/output_file.hpp"
 #include "sim/app/outputs/writers.hpp"
@@ -11,8 +13,8 @@ namespace sim {
 
 namespace {
 
-// The imu_data_t record: acc[3], gyro[3], angle[3], single precision.
-constexpr std::size_t kSampleAngleOffset = 6 * sizeof(float);
+// Where a queued sample's roll and pitch are.
+constexpr std::size_t kSampleAngleOffset = offsetof(imu_data_t, angle);
 
 class TraceCsv : public Writer {
   public:

@@ -1,0 +1,104 @@
+// Hooks around the firmware's own functions, linked with --wrap so the
+// firmware is unchanged: the controller step (what-if gains, and the probe of
+// each step) and the motor driver's exchanges (their probe). --wrap reaches
+// calls between object files only, so the driver's calls from the
+// application are wrapped, not its exchange inside.
+#include <optional>
+#include <utility>
+
+#include "mf4010v2.h"
+#include "pid.h"
+#include "sim/core/chip.hpp"
+#include "sim/platform.hpp"
+
+// The functions' C++ names, and the names --wrap gives them.
+float wrap_pid_compute(PIDController_t* pid, float target, float actual) __asm__(
+    "__wrap__Z21PIDController_ComputeP15PIDController_tff");
+float real_pid_compute(PIDController_t* pid, float target, float actual) __asm__(
+    "__real__Z21PIDController_ComputeP15PIDController_tff");
+// The motor driver's three calls the application makes, one exchange each.
+int wrap_set_speed(mf4010v2_t* motor,
+                   int32_t speed) __asm__("__wrap__Z18mf4010v2_set_speedP10mf4010v2_ti");
+int real_set_speed(mf4010v2_t* motor,
+                   int32_t speed) __asm__("__real__Z18mf4010v2_set_speedP10mf4010v2_ti");
+void wrap_run(mf4010v2_t* motor) __asm__("__wrap__Z12mf4010v2_runP10mf4010v2_t");
+void real_run(mf4010v2_t* motor) __asm__("__real__Z12mf4010v2_runP10mf4010v2_t");
+void wrap_close(mf4010v2_t* motor) __asm__("__wrap__Z14mf4010v2_closeP10mf4010v2_t");
+void real_close(mf4010v2_t* motor) __asm__("__real__Z14mf4010v2_closeP10mf4010v2_t");
+
+namespace {
+sim::ControlOverride g_override;
+const PIDController_t* g_seen[2] = {nullptr, nullptr};
+
+int axis_of(const PIDController_t* pid) {
+    for (int i = 0; i < 2; i++) {
+        if (g_seen[i] == nullptr) {
+            g_seen[i] = pid;
+        }
+        if (g_seen[i] == pid) {
+            return i;
+        }
+    }
+    return -1;  // a third controller: left alone
+}
+}  // namespace
+
+float wrap_pid_compute(PIDController_t* pid, float target, float actual) {
+    const int axis = pid != nullptr ? axis_of(pid) : -1;
+    if (axis >= 0) {
+        const std::optional<sim::PidGains>& gains = axis == 0 ? g_override.roll : g_override.pitch;
+        if (gains) {
+            pid->Kp = gains->kp;
+            pid->Ki = gains->ki;
+            pid->Kd = gains->kd;
+        }
+        if (g_override.output_max) {
+            pid->output_max = *g_override.output_max;
+        }
+    }
+    const float output = real_pid_compute(pid, target, actual);
+    if (axis >= 0) {
+        sim::Cpu& cpu = sim::Chip::get().cpu();
+        cpu.probes().control_step.emit(axis, actual, output, cpu.now());
+    }
+    return output;
+}
+
+namespace {
+// The driver counts each failed exchange (refused send, no reply) in the
+// record, as it reports it on the console: the probe says which call failed.
+template <class Call>
+auto exchange(mf4010v2_t* motor, Call call) {
+    const uint16_t errors = motor != nullptr ? motor->error_count : 0;
+    struct Emit {
+        mf4010v2_t* motor;
+        uint16_t errors;
+        ~Emit() {
+            if (motor != nullptr) {
+                sim::Cpu& cpu = sim::Chip::get().cpu();
+                cpu.probes().motor_exchange.emit(motor->id, motor->error_count == errors,
+                                                 cpu.now());
+            }
+        }
+    } emit{motor, errors};
+    return call();
+}
+}  // namespace
+
+int wrap_set_speed(mf4010v2_t* motor, int32_t speed) {
+    return exchange(motor, [&] { return real_set_speed(motor, speed); });
+}
+void wrap_run(mf4010v2_t* motor) {
+    exchange(motor, [&] { real_run(motor); });
+}
+void wrap_close(mf4010v2_t* motor) {
+    exchange(motor, [&] { real_close(motor); });
+}
+
+namespace sim {
+
+void set_control_override(const ControlOverride& control) {
+    g_override = control;
+}
+
+}  // namespace sim
