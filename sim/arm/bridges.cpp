@@ -1,5 +1,6 @@
 #include "sim/arm/bridges.hpp"
 
+#include <cstring>
 #include <deque>
 #include <map>
 #include <memory>
@@ -63,7 +64,12 @@ class Shadows {
 
 struct GuestThread {
     uint32_t entry, argument, stack_pointer;
+    std::string name;
+    uint32_t stack_base, stack_bytes;
 };
+// The kernel's stack fill (tskSTACK_FILL_BYTE), from which its high-water
+// mark is read.
+constexpr uint8_t kStackFill = 0xA5;
 
 struct State {
     Machine& m;
@@ -308,10 +314,20 @@ void serve_kernel(std::map<std::string, Machine::Handler>& s) {
         const uint32_t block = g_state->heap + static_cast<uint32_t>(kernel_heap_used());
         // The kernel's port starts a thread with its stack pointer at the
         // stack's last word, down to 8 bytes (portBYTE_ALIGNMENT).
-        g_state->threads.push_back({c.r[0], c.r[1], (block + kBlockHeader + stack - 4) & ~7U});
+        const uint32_t base = block + kBlockHeader;
+        const auto name = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(attr.name));
+        g_state->threads.push_back({c.r[0], c.r[1], (base + stack - 4) & ~7U,
+                                    m.string(name, configMAX_TASK_NAME_LEN - 1), base, stack});
+        // Beyond the image's memory only if the kernel's heap cannot hold
+        // it, and then the kernel refuses the thread.
+        if (m.memory(base, stack)) {
+            std::memset(reinterpret_cast<void*>(uintptr_t{base}), kStackFill, stack);
+        }
         const osThreadId_t id =
             osThreadNew(&run_thread, &g_state->threads.back(), c.r[2] != 0 ? &attr : nullptr);
-        (void)m;
+        if (id == nullptr) {
+            g_state->threads.pop_back();
+        }
         return id != nullptr ? block + block_bytes(stack) + kBlockHeader : 0U;
     };
     s["osDelay"] = [](Machine&, const Call& c) { return static_cast<uint32_t>(osDelay(c.r[0])); };
@@ -388,6 +404,19 @@ void serve_bridges(Machine& machine, const Layouts& layouts, const BridgeOptions
                 m.halt(name + ": not served on the ARM image yet");
             });
     }
+}
+
+std::vector<StackUse> stack_use() {
+    std::vector<StackUse> out;
+    for (const GuestThread& t : g_state != nullptr ? g_state->threads : std::deque<GuestThread>{}) {
+        const auto* stack = reinterpret_cast<const uint8_t*>(uintptr_t{t.stack_base});
+        uint32_t untouched = 0;
+        while (untouched < t.stack_bytes && stack[untouched] == kStackFill) {
+            ++untouched;
+        }
+        out.push_back({t.name, t.stack_bytes, t.stack_bytes - untouched});
+    }
+    return out;
 }
 
 bool kernel_start_reached() {

@@ -9,6 +9,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "sim/arm/layouts.hpp"
 #include "sim/arm/machine.hpp"
@@ -26,5 +28,14 @@ void serve_bridges(Machine& machine, const Layouts& layouts, const BridgeOptions
 
 /// True once the image has called osKernelStart.
 bool kernel_start_reached();
+
+/// A thread's stack in the image, painted when it is created: the bytes of
+/// it ever written (its high-water mark), of `bytes`.
+struct StackUse {
+    std::string thread;
+    uint32_t bytes = 0;
+    uint32_t used = 0;
+};
+std::vector<StackUse> stack_use();
 
 }  // namespace sim::arm

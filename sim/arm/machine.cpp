@@ -401,6 +401,7 @@ uint32_t Machine::callback(uint32_t function, std::initializer_list<uint32_t> ar
 
 void Machine::exception(int number) {
     const uint32_t handler = read32(kFlash + 4 * static_cast<uint32_t>(number));
+    ++exceptions_;
     uint32_t sp = main_stack_top_;
     if (const Context* c = innermost()) {
         // The architecture's stacking (ARMv7-M ARM, B1.5.6 and B1.5.7):
@@ -408,6 +409,7 @@ void Machine::exception(int number) {
         // above them when the context uses the FPU, on an 8-byte boundary.
         const bool fp = (reg(*c, UC_ARM_REG_CONTROL) & kControlFpca) != 0;
         const uint32_t words = fp ? 26 : 8;
+        fpu_frames_ += fp ? 1 : 0;
         const uint32_t frame = (reg(*c, UC_ARM_REG_SP) - 4 * words) & ~7U;
         if (!memory(frame, 4 * words)) {
             halt("exception " + std::to_string(number) + ": its frame at " + hex(frame) +

@@ -108,6 +108,10 @@ class Machine {
 
     const ElfImage& image() const { return image_; }
     uint64_t instructions() const { return instructions_; }
+    /// Exceptions entered into the image's handlers, and how many of their
+    /// frames were the FPU's extended one.
+    uint64_t exceptions() const { return exceptions_; }
+    uint64_t fpu_frames() const { return fpu_frames_; }
     uint32_t main_stack_top() const { return main_stack_top_; }
 
   private:
@@ -142,6 +146,7 @@ class Machine {
     uint64_t instructions_ = 0;
     uint64_t synced_ = 0;  // instructions already turned into time
     uint64_t limit_ = UINT64_MAX;
+    uint64_t exceptions_ = 0, fpu_frames_ = 0;
     uint32_t reset_pc_ = 0;
     uint32_t main_stack_top_ = 0;
     Reason reason_ = Reason::None;

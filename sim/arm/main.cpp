@@ -3,7 +3,7 @@
 //   gimbal-arm IMAGE.elf [MAX_INSTRUCTIONS]
 //       boots to osKernelStart: the console on standard output, a report on
 //       standard error; exit 0 there, 2 bad arguments or image, 3 halted.
-//   gimbal-arm IMAGE.elf --duration S [--scenario FILE] [--out DIR] [--quiet]
+//   gimbal-arm IMAGE.elf --duration S [--scenario FILE] [--out DIR] [--quiet] [--no-plot]
 //       runs the threads for S virtual seconds as gimbal-sim does (the same
 //       scenarios and files in DIR, the console echoed unless --quiet); exit
 //       0, 2 bad arguments, scenario or image, 3 halted, 4 a file not written.
@@ -35,6 +35,7 @@ struct Options {
     std::optional<std::string> scenario;
     std::string out;
     bool quiet = false;
+    bool no_plot = false;
 };
 
 bool number(const char* text, double& out) {
@@ -61,6 +62,8 @@ std::optional<Options> parse(int argc, char** argv) {
             o.out = argv[++i];
         } else if (a == "--quiet") {
             o.quiet = true;
+        } else if (a == "--no-plot") {
+            o.no_plot = true;
         } else if (o.image.empty() && a.rfind("--", 0) != 0) {
             o.image = a;
         } else if (!o.duration && a.rfind("--", 0) != 0) {
@@ -79,7 +82,7 @@ std::optional<Options> parse(int argc, char** argv) {
     if (o.image.empty()) {
         std::cerr << "usage: gimbal-arm IMAGE.elf [MAX_INSTRUCTIONS]\n"
                      "       gimbal-arm IMAGE.elf --duration S [--scenario FILE] [--out DIR] "
-                     "[--quiet]\n";
+                     "[--quiet] [--no-plot]\n";
         return std::nullopt;
     }
     return o;
@@ -129,6 +132,9 @@ int main(int argc, char** argv) {
     }
     sim::RunHooks hooks;
     hooks.out_dir = options->out;
+    if (options->no_plot) {
+        hooks.outputs.off.insert("plot");
+    }
     if (!options->quiet) {
         hooks.console_echo = [](uint8_t byte) { std::putchar(byte); };
     }
@@ -160,6 +166,7 @@ int main(int argc, char** argv) {
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::fflush(stdout);
     const uint64_t n = machine ? machine->instructions() : 0;
+    const double seconds = result.halted ? result.halted->virtual_time_s : result.virtual_time_s;
     const bool booted = boot && sim::arm::kernel_start_reached();
     const char* state = booted ? "stopped at osKernelStart" : result.halted ? "halted:" : "ran";
     std::fprintf(stderr,
@@ -168,8 +175,18 @@ int main(int argc, char** argv) {
                  "wall s), %.1f MIPS\n",
                  state, booted || !result.halted ? "" : result.halted->where.c_str(),
                  static_cast<unsigned long long>(n), sim::arm::kCyclesPerInstruction,
-                 result.threads.size(), result.virtual_time_s, wall,
-                 wall > 0 ? result.virtual_time_s / wall : 0.0,
+                 result.threads.size(), seconds, wall, wall > 0 ? seconds / wall : 0.0,
                  wall > 0 ? static_cast<double>(n) / wall / 1e6 : 0.0);
+    if (machine) {
+        std::fprintf(stderr,
+                     "gimbal-arm: %llu exceptions entered into the image's handlers, %llu with "
+                     "the FPU's frame\n",
+                     static_cast<unsigned long long>(machine->exceptions()),
+                     static_cast<unsigned long long>(machine->fpu_frames()));
+    }
+    for (const sim::arm::StackUse& s : sim::arm::stack_use()) {
+        std::fprintf(stderr, "gimbal-arm: stack of %s: %u of %u bytes used (painted)\n",
+                     s.thread.c_str(), s.used, s.bytes);
+    }
     return booted || (!boot && !result.halted) ? 0 : sim::kExitBoardHalted;
 }
