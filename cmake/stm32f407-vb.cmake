@@ -31,19 +31,22 @@ endforeach()
 set(GIMBAL_LINKER_SCRIPT ${CMAKE_SOURCE_DIR}/Core/STM32F407VGTX_FLASH.ld)
 set(vb_dir ${CMAKE_SOURCE_DIR}/platform/vb)
 add_executable(gimbal_vb ${CMAKE_SOURCE_DIR}/Core/Src/startup_stm32f407xx.s
-    ${vb_dir}/bridges.S ${vb_dir}/hal_data.c)
+    ${vb_dir}/bridges.S ${vb_dir}/hal_data.c ${vb_dir}/kernel_data.c ${vb_dir}/layouts.cpp)
 target_include_directories(gimbal_vb PRIVATE ${vb_dir})
-target_link_libraries(gimbal_vb PRIVATE gimbal_strict_warnings
+target_link_libraries(gimbal_vb PRIVATE gimbal_strict_warnings gimbal_platform_api
     -Wl,--whole-archive ${firmware_archives} -Wl,--no-whole-archive)
 foreach(layer IN LISTS GIMBAL_FIRMWARE_LAYERS)
     add_dependencies(gimbal_vb ${layer})
 endforeach()
 # -u _printf_float as the chip's image: newlib nano leaves out "%f" unless asked.
+# The kernel's heap and the record layouts are the emulator's, nothing in the
+# image refers to them.
 target_link_options(gimbal_vb PRIVATE
-    -T${GIMBAL_LINKER_SCRIPT} -u _printf_float -Wl,-Map=${CMAKE_BINARY_DIR}/gimbal_vb.map)
+    -T${GIMBAL_LINKER_SCRIPT} -u _printf_float -Wl,--undefined=ucHeap
+    -Wl,--undefined=gimbal_vb_layouts -Wl,-Map=${CMAKE_BINARY_DIR}/gimbal_vb.map)
 set_target_properties(gimbal_vb PROPERTIES
     SUFFIX .elf LINKER_LANGUAGE CXX
-    LINK_DEPENDS "${GIMBAL_LINKER_SCRIPT};${vb_dir}/bridges.def")
+    LINK_DEPENDS "${GIMBAL_LINKER_SCRIPT};${vb_dir}/bridges.def;${vb_dir}/layouts.def")
 
 # No platform function of the image unserved: every hal, hal-data and rtos
 # line of the platform API list has its bridge.

@@ -381,7 +381,7 @@ RunResult run_firmware(const Scenario& scenario, const RunHooks& hooks) {
         hooks.on_board(board);
     }
     const auto wall_start = std::chrono::steady_clock::now();
-    board.power_on(firmware_reset);
+    board.power_on(hooks.reset ? hooks.reset : std::function<void()>(firmware_reset));
     const Picos end = Duration::seconds(scenario.duration_s).ps;
     Picos ended = 0;
     // The core's thread is spinning in firmware code that touches nothing

@@ -86,6 +86,9 @@ struct RunHooks {
     bool wall_clock_pace = false;
     /// The board once it is made, before power-on (a live bus joins it here).
     std::function<void(Board&)> on_board;
+    /// What the core runs from reset: the host build's firmware by default,
+    /// the ARM image on the emulated core for gimbal-arm.
+    std::function<void()> reset;
     /// Between two slices, after a paced run has waited for the wall clock:
     /// the one moment the world outside may act on the board.
     std::function<void()> between_slices;

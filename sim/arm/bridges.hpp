@@ -1,26 +1,41 @@
-// The bridged calls of the firmware's ARM image served before the kernel
-// starts: the HAL's start-up calls with their callbacks into the firmware,
-// the console's bytes, and the kernel's set-up calls, up to osKernelStart,
-// which stops the core. A bridge not served yet halts it by name.
+// The bridged calls of the firmware's ARM image, served by the same
+// platform/sim code that serves the host build: each reads its arguments
+// from the guest's registers and stack, copies the records it takes between
+// the image's layout and the host's (layouts.hpp), calls the host function
+// and hands its result back in r0. The HAL's handles live twice: the
+// image's, and a host record of each that the host HAL keeps its state in.
+// The HAL's callbacks into the firmware (bridges.def's callback lines) and
+// each thread's entry become guest calls.
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
+#include "sim/arm/layouts.hpp"
 #include "sim/arm/machine.hpp"
 
 namespace sim::arm {
 
-struct BootBoard {
-    std::function<void(uint8_t)> console;  // USART1's bytes
-    std::vector<std::string> threads;      // names as created, in order
-    uint32_t queues = 0;
-    uint32_t tick = 0;  // the HAL's millisecond tick
+struct BridgeOptions {
+    /// Halt the board at osKernelStart (a boot only) instead of starting the kernel.
+    bool stop_at_kernel_start = false;
 };
 
-/// Registers a handler for every bridge of platform/vb/bridges.def.
-void serve_boot(Machine& machine, BootBoard& board);
+/// Registers a handler for every bridge of platform/vb/bridges.def; a bridge
+/// with none halts the board naming it. Once per process.
+void serve_bridges(Machine& machine, const Layouts& layouts, const BridgeOptions& options);
+
+/// True once the image has called osKernelStart.
+bool kernel_start_reached();
+
+/// A thread's stack in the image, painted when it is created: the bytes of
+/// it ever written (its high-water mark), of `bytes`.
+struct StackUse {
+    std::string thread;
+    uint32_t bytes = 0;
+    uint32_t used = 0;
+};
+std::vector<StackUse> stack_use();
 
 }  // namespace sim::arm

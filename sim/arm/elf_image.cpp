@@ -44,6 +44,17 @@ uint32_t ElfImage::symbol(const std::string& name) const {
     return it->second;
 }
 
+std::optional<uint32_t> ElfImage::word_at(uint32_t address) const {
+    for (const Segment& s : segments) {
+        if (address >= s.load_address && address - s.load_address + 4 <= s.bytes.size()) {
+            uint32_t w;
+            std::memcpy(&w, s.bytes.data() + (address - s.load_address), 4);
+            return w;
+        }
+    }
+    return std::nullopt;
+}
+
 std::string ElfImage::function_at(uint32_t address) const {
     auto it = functions.upper_bound(address | 1U);
     if (it == functions.begin()) {

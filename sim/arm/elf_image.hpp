@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -25,6 +26,8 @@ struct ElfImage {
 
     /// The symbol's value; ImageError naming it when the image lacks it.
     uint32_t symbol(const std::string& name) const;
+    /// The word the image loads at `address`, if a segment holds all of it.
+    std::optional<uint32_t> word_at(uint32_t address) const;
     /// The function whose address range holds `address`, for reports ("?" if none).
     std::string function_at(uint32_t address) const;
     std::map<uint32_t, std::pair<std::string, uint32_t>> functions;  // start -> name, size

@@ -2,32 +2,50 @@
 
 #include <unicorn/unicorn.h>
 
+#include <array>
 #include <cstring>
 #include <sstream>
+#include <utility>
+
+#include "sim/board/board.hpp"
+#include "sim/core/fiber.hpp"
 
 namespace sim::arm {
 
 namespace {
 
-struct Memory {
-    uint32_t base;
-    uint32_t size;
-};
-// RM0090, "Memory map": flash, CCM data RAM, SRAM1 and SRAM2, then the
-// peripheral buses APB1, APB2 and AHB1, and the core's private peripheral bus
-// (SCB, NVIC, SysTick, DWT). Registers are plain memory until their models
-// are wired here: a write reads back, nothing acts on it.
-constexpr Memory kMemories[] = {
-    {0x08000000, 1024 * 1024}, {0x10000000, 64 * 1024}, {0x20000000, 128 * 1024},
-    {0x40000000, 0x80000},     {0xE0000000, 0x100000},
-};
-constexpr size_t kFlashes = 3;  // the first three may hold the image
-// Where a callback into the firmware returns: `movw ip, #0; svc #0`, on the
-// page of the chip's system memory (the boot loader's ROM, which the board
-// does not run).
-constexpr uint32_t kReturnPage = 0x1FFF0000;
+// RM0090, "Memory map": flash and CCM data RAM, mapped in this process at
+// their chip addresses as the board maps its SRAM and peripheral buses.
+constexpr uint32_t kFlash = 0x08000000, kFlashBytes = 1024 * 1024;
+constexpr uint32_t kCcm = 0x10000000, kCcmBytes = 64 * 1024;
+constexpr uint32_t kSram = Bus::kSramBase, kSramBytes = Bus::kSramSize;
+constexpr uint32_t kPeripherals = Bus::kPeripheralBase, kPeripheralBytes = Bus::kPeripheralSize;
+// The private peripheral bus: SCB, SysTick, NVIC, DWT, debug (ARMv7-M ARM, B3.1).
+constexpr uint32_t kPpb = 0xE0000000, kPpbBytes = 0x100000;
+// Where a call into the image returns: `movw ip, #0; svc #0` on the page of
+// the chip's system memory (the boot loader's ROM, which the board does not
+// run). The emulator stops on reaching it; the code is never run.
+constexpr uint32_t kReturnPage = 0x1FFF0000, kReturnPageBytes = 0x1000;
 constexpr uint8_t kReturnCode[] = {0x40, 0xF2, 0x00, 0x0C, 0x00, 0xDF};
 constexpr uint32_t kExcpSwi = 2;  // Unicorn's (QEMU's) number for a supervisor call
+// Exception numbers the kernel stand-in serves itself (ARMv7-M ARM, B1.5.2).
+constexpr int kSvCall = 11, kPendSv = 14, kSysTick = 15;
+constexpr uint32_t kControlFpca = 1U << 2;  // CONTROL.FPCA: an FPU context is active
+constexpr uint32_t kXpsrThumb = 1U << 24;
+
+// The core blocks the board models, at their architectural addresses (ARMv7-M
+// ARM, B3.2.2 SCB, B3.3.2 SysTick, C1.6 debug registers, C1.8 DWT).
+struct CoreWindow {
+    uint32_t base;
+    uint32_t bytes;
+    void* (*storage)(Board&);
+};
+const CoreWindow kCoreWindows[] = {
+    {0xE000ED00, Scb::kBytes, [](Board& b) { return b.scb().storage(); }},
+    {0xE000E010, SysTick::kBytes, [](Board& b) { return b.systick().storage(); }},
+    {0xE000EDF0, CoreDebugBlock::kBytes, [](Board& b) { return b.core_debug().storage(); }},
+    {0xE0001000, Dwt::kBytes, [](Board& b) { return b.dwt().storage(); }},
+};
 
 std::string hex(uint32_t v) {
     std::ostringstream s;
@@ -35,78 +53,163 @@ std::string hex(uint32_t v) {
     return s.str();
 }
 
+Machine* g_machine = nullptr;
+
+// The core's vector for exception N enters the image's handler.
+template <int N>
+void vector_entry() {
+    Machine::get().exception(N);
+}
+template <std::size_t... N>
+constexpr std::array<Cpu::Handler, sizeof...(N)> entries(std::index_sequence<N...>) {
+    return {&vector_entry<static_cast<int>(N)>...};
+}
+constexpr auto kVectorEntries = entries(std::make_index_sequence<Cpu::kVectors>());
+
 }  // namespace
 
 struct MachineHooks {
     static void intr(uc_engine*, uint32_t intno, void* self) {
         auto* m = static_cast<Machine*>(self);
         if (intno == kExcpSwi) {
-            m->on_svc();
+            m->request(Machine::Reason::Svc);
         } else {
-            const uint32_t pc = m->reg(UC_ARM_REG_PC);
-            m->halt("exception " + std::to_string(intno) + " at " + hex(pc) + " in " +
-                    m->image_.function_at(pc));
+            uint32_t pc = 0;
+            uc_reg_read(m->uc_, UC_ARM_REG_PC, &pc);
+            m->request(Machine::Reason::Fault, "exception " + std::to_string(intno) + " at " +
+                                                   hex(pc) + " in " + m->image_.function_at(pc));
         }
     }
     static void block(uc_engine*, uint64_t address, uint32_t size, void* self) {
-        static_cast<Machine*>(self)->on_block(address, size);
+        auto* m = static_cast<Machine*>(self);
+        const uint64_t key = (address << 32) | size;
+        auto it = m->block_counts_.find(key);
+        if (it == m->block_counts_.end()) {
+            // Thumb-2: a halfword 0b11101, 0b11110 or 0b11111 in its top bits
+            // starts a 32-bit instruction (ARMv7-M ARM, A5.1).
+            uint32_t count = 0;
+            for (uint32_t at = 0; at < size; ++count) {
+                uint16_t half = 0;
+                uc_mem_read(m->uc_, address + at, &half, 2);
+                at += (half >> 11) >= 0x1D ? 4 : 2;
+            }
+            it = m->block_counts_.emplace(key, count).first;
+        }
+        m->instructions_ += it->second;
+        if (m->instructions_ >= m->limit_) {
+            m->request(Machine::Reason::Fault,
+                       "instruction limit (" + std::to_string(m->limit_) + ") reached in " +
+                           m->image_.function_at(static_cast<uint32_t>(address)));
+        }
     }
     static bool invalid(uc_engine*, uc_mem_type type, uint64_t address, int, int64_t, void* self) {
         auto* m = static_cast<Machine*>(self);
-        const uint32_t pc = m->reg(UC_ARM_REG_PC);
+        uint32_t pc = 0;
+        uc_reg_read(m->uc_, UC_ARM_REG_PC, &pc);
         const char* what = type == UC_MEM_WRITE_UNMAPPED   ? "write"
                            : type == UC_MEM_FETCH_UNMAPPED ? "fetch"
                                                            : "read";
-        m->halt(std::string("bus fault: ") + what + " at " + hex(static_cast<uint32_t>(address)) +
-                " from " + m->image_.function_at(pc));
+        m->request(Machine::Reason::Fault, std::string("bus fault: ") + what + " at " +
+                                               hex(static_cast<uint32_t>(address)) + " from " +
+                                               m->image_.function_at(pc));
         return false;
+    }
+    // A register access is a platform call's boundary in time: the board
+    // catches up with the instructions run so far, then the model answers.
+    // Interrupts and switches it makes due wait for the emulator to stop.
+    static uint32_t* word(Machine* m, uint32_t address, unsigned size) {
+        m->sync_time();
+        uint32_t* cell = address >= kPpb ? m->core_register(address)
+                                         : reinterpret_cast<uint32_t*>(uintptr_t{address});
+        if (size != 4 || (address & 3U) != 0) {
+            m->request(Machine::Reason::Fault, std::to_string(size) + "-byte register access at " +
+                                                   hex(address) +
+                                                   ": only aligned words are modelled");
+            return nullptr;
+        }
+        if (cell == nullptr) {
+            m->request(Machine::Reason::Fault, "no model of the core register at " + hex(address));
+        }
+        return cell;
+    }
+    static void after_access(Machine* m) {
+        if (m->board_.cpu().wants_core()) {
+            m->request(Machine::Reason::Attention);
+        }
+    }
+    template <uint32_t Base>
+    static uint64_t read(uc_engine*, uint64_t offset, unsigned size, void* self) {
+        auto* m = static_cast<Machine*>(self);
+        uint32_t* cell = word(m, Base + static_cast<uint32_t>(offset), size);
+        if (cell == nullptr) {
+            return 0;
+        }
+        const uint32_t value = m->board_.bus().read(cell);
+        after_access(m);
+        return value;
+    }
+    template <uint32_t Base>
+    static void write(uc_engine*, uint64_t offset, unsigned size, uint64_t value, void* self) {
+        auto* m = static_cast<Machine*>(self);
+        if (uint32_t* cell = word(m, Base + static_cast<uint32_t>(offset), size)) {
+            m->board_.bus().write(cell, static_cast<uint32_t>(value));
+            after_access(m);
+        }
     }
 };
 
-Machine::Machine(const ElfImage& image) : image_(image) {
+uint32_t Machine::Call::arg(unsigned index) const {
+    return index < 4 ? r[index] : machine->read32(sp + 4 * (index - 4));
+}
+
+Machine& Machine::get() {
+    if (g_machine == nullptr) {
+        throw ImageError("no ARM image on this board");
+    }
+    return *g_machine;
+}
+
+Machine::Machine(const ElfImage& image, Board& board) : image_(image), board_(board) {
     if (uc_open(UC_ARCH_ARM, static_cast<uc_mode>(UC_MODE_THUMB | UC_MODE_MCLASS), &uc_) !=
         UC_ERR_OK) {
         throw ImageError("the emulator cannot be opened");
     }
     uc_ctl_set_cpu_model(uc_, UC_CPU_ARM_CORTEX_M4);
-    auto map = [this](uint32_t base, uint32_t size) {
-        regions_.push_back(std::make_unique<Region>(Region{base, std::vector<uint8_t>(size)}));
-        uc_mem_map_ptr(uc_, base, size, UC_PROT_ALL, regions_.back()->bytes.data());
-    };
-    for (const Memory& m : kMemories) {
-        map(m.base, m.size);
+    Bus::map_region(kFlash, kFlashBytes);
+    Bus::map_region(kCcm, kCcmBytes);
+    for (auto [base, bytes] : {std::pair{kFlash, kFlashBytes}, std::pair{kCcm, kCcmBytes},
+                               std::pair{kSram, kSramBytes}}) {
+        uc_mem_map_ptr(uc_, base, bytes, UC_PROT_ALL, reinterpret_cast<void*>(uintptr_t{base}));
     }
-    map(kReturnPage, 0x1000);
-    std::memcpy(regions_.back()->bytes.data(), kReturnCode, sizeof kReturnCode);
+    return_page_.assign(kReturnPageBytes, 0);
+    std::memcpy(return_page_.data(), kReturnCode, sizeof kReturnCode);
+    uc_mem_map_ptr(uc_, kReturnPage, kReturnPageBytes, UC_PROT_ALL, return_page_.data());
+    uc_mmio_map(uc_, kPeripherals, kPeripheralBytes, &MachineHooks::read<kPeripherals>, this,
+                &MachineHooks::write<kPeripherals>, this);
+    uc_mmio_map(uc_, kPpb, kPpbBytes, &MachineHooks::read<kPpb>, this, &MachineHooks::write<kPpb>,
+                this);
     for (const Segment& s : image.segments) {
-        bool placed = false;
-        for (size_t i = 0; i < kFlashes && !placed; ++i) {
-            const Region& r = *regions_[i];
-            if (s.load_address >= r.base &&
-                s.load_address - r.base + s.bytes.size() <= r.bytes.size()) {
-                std::memcpy(host(s.load_address, static_cast<uint32_t>(s.bytes.size())),
-                            s.bytes.data(), s.bytes.size());
-                placed = true;
-            }
-        }
-        if (!placed) {
-            throw ImageError("a segment at " + hex(s.load_address) + " (" +
-                             std::to_string(s.bytes.size()) +
+        const auto size = static_cast<uint32_t>(s.bytes.size());
+        if (!memory(s.load_address, size)) {
+            throw ImageError("a segment at " + hex(s.load_address) + " (" + std::to_string(size) +
                              " bytes) lies outside flash, SRAM and CCM RAM");
         }
+        std::memcpy(reinterpret_cast<void*>(uintptr_t{s.load_address}), s.bytes.data(), size);
     }
-    // Boot from flash: the vector table's stack pointer and reset entry.
-    set_reg(UC_ARM_REG_SP, read32(0x08000000));
-    reset_pc_ = read32(0x08000004);
+    main_stack_top_ = read32(kFlash);
+    reset_pc_ = read32(kFlash + 4);
     uc_hook hook;
     uc_hook_add(uc_, &hook, UC_HOOK_INTR, reinterpret_cast<void*>(&MachineHooks::intr), this, 1, 0);
     uc_hook_add(uc_, &hook, UC_HOOK_BLOCK, reinterpret_cast<void*>(&MachineHooks::block), this, 1,
                 0);
     uc_hook_add(uc_, &hook, UC_HOOK_MEM_INVALID, reinterpret_cast<void*>(&MachineHooks::invalid),
                 this, 1, 0);
+    g_machine = this;
 }
 
 Machine::~Machine() {
+    // Contexts of suspended fibers stay with the board, which outlives this.
+    g_machine = nullptr;
     uc_close(uc_);
 }
 
@@ -114,133 +217,278 @@ void Machine::serve(uint32_t number, std::string name, Handler handler) {
     handlers_[number] = {std::move(name), std::move(handler)};
 }
 
-uint8_t* Machine::host(uint32_t address, uint32_t size) const {
-    for (const auto& r : regions_) {
-        if (address >= r->base && address - r->base + uint64_t{size} <= r->bytes.size()) {
-            return const_cast<uint8_t*>(r->bytes.data()) + (address - r->base);
+void Machine::share(uint32_t* host, uint32_t guest) {
+    shared_.emplace_back(host, guest);
+}
+
+bool Machine::memory(uint32_t address, uint32_t size) const {
+    const uint64_t end = uint64_t{address} + size;
+    for (auto [base, bytes] : {std::pair{kFlash, kFlashBytes}, std::pair{kCcm, kCcmBytes},
+                               std::pair{kSram, kSramBytes}}) {
+        if (address >= base && end <= uint64_t{base} + bytes) {
+            return true;
         }
     }
-    throw ImageError("guest address " + hex(address) + " is not memory");
+    return false;
+}
+
+bool Machine::pointer(uint32_t address) const {
+    return memory(address, 1) ||
+           (address >= kPeripherals && address < kPeripherals + kPeripheralBytes);
+}
+
+void* Machine::host(uint32_t address, uint32_t size, const char* what) {
+    if (address == 0) {
+        return nullptr;
+    }
+    if (!memory(address, size)) {
+        halt(std::string(what) + ": " + std::to_string(size) + " bytes at " + hex(address) +
+             " are not the image's memory");
+    }
+    return reinterpret_cast<void*>(uintptr_t{address});
 }
 
 uint32_t Machine::read32(uint32_t address) const {
+    if (!memory(address, 4)) {
+        throw ImageError("guest address " + hex(address) + " is not memory");
+    }
     uint32_t v;
-    std::memcpy(&v, host(address, 4), 4);
+    std::memcpy(&v, reinterpret_cast<const void*>(uintptr_t{address}), 4);
     return v;
-}
-uint16_t Machine::read16(uint32_t address) const {
-    uint16_t v;
-    std::memcpy(&v, host(address, 2), 2);
-    return v;
-}
-uint8_t Machine::read8(uint32_t address) const {
-    return *host(address, 1);
-}
-void Machine::write32(uint32_t address, uint32_t value) {
-    std::memcpy(host(address, 4), &value, 4);
 }
 
-uint32_t Machine::reg(int id) const {
+void Machine::write32(uint32_t address, uint32_t value) {
+    if (!memory(address, 4)) {
+        throw ImageError("guest address " + hex(address) + " is not memory");
+    }
+    std::memcpy(reinterpret_cast<void*>(uintptr_t{address}), &value, 4);
+}
+
+std::string Machine::string(uint32_t address, std::size_t max) const {
+    std::string s;
+    while (address != 0 && s.size() < max && memory(address, 1)) {
+        const char c = *reinterpret_cast<const char*>(uintptr_t{address++});
+        if (c == '\0') {
+            break;
+        }
+        s += c;
+    }
+    return s;
+}
+
+uint32_t* Machine::core_register(uint32_t address) const {
+    for (const CoreWindow& w : kCoreWindows) {
+        if (address >= w.base && address - w.base < w.bytes) {
+            return static_cast<uint32_t*>(w.storage(board_)) + (address - w.base) / 4;
+        }
+    }
+    return nullptr;
+}
+
+uint32_t Machine::reg(const Context& c, int id) const {
     uint32_t v = 0;
-    uc_reg_read(uc_, id, &v);
+    uc_context_reg_read(c.regs, id, &v);
     return v;
 }
+
 void Machine::set_reg(int id, uint32_t value) {
     uc_reg_write(uc_, id, &value);
 }
 
-uint32_t Machine::arg(unsigned index) const {
-    return index < 4 ? reg(UC_ARM_REG_R0 + static_cast<int>(index))
-                     : read32(reg(UC_ARM_REG_SP) + 4 * (index - 4));
-}
-
-void Machine::on_block(uint64_t address, uint32_t size) {
-    const uint64_t key = (address << 32) | size;
-    auto it = block_counts_.find(key);
-    if (it == block_counts_.end()) {
-        // Thumb-2: a halfword 0b11101, 0b11110 or 0b11111 in its top bits
-        // starts a 32-bit instruction (ARMv7-M ARM, A5.1).
-        uint32_t count = 0;
-        for (uint32_t at = 0; at < size; ++count) {
-            at += (read16(static_cast<uint32_t>(address) + at) >> 11) >= 0x1D ? 4 : 2;
+uc_context* Machine::acquire() {
+    if (free_.empty()) {
+        uc_context* regs = nullptr;
+        if (uc_context_alloc(uc_, &regs) != UC_ERR_OK) {
+            halt("the emulator cannot hold another context");
         }
-        it = block_counts_.emplace(key, count).first;
+        return regs;
     }
-    instructions_ += it->second;
-    if (instructions_ >= limit_) {
-        uc_emu_stop(uc_);
-    }
+    uc_context* regs = free_.back();
+    free_.pop_back();
+    return regs;
 }
 
-void Machine::on_svc() {
-    const uint32_t number = reg(UC_ARM_REG_R12);
-    if (number == 0) {
-        if (frames_.empty()) {
-            halt("a callback returned with no bridge waiting for it");
-            return;
+void Machine::release(uc_context* regs) {
+    free_.push_back(regs);
+}
+
+void Machine::request(Reason reason, std::string fault) {
+    if (reason > reason_) {
+        reason_ = reason;
+        if (reason == Reason::Fault) {
+            fault_ = std::move(fault);
         }
-        advance(frames_.size() - 1, reg(UC_ARM_REG_R0));
-        return;
     }
-    const auto it = handlers_.find(number);
-    if (it == handlers_.end()) {
-        halt("bridge " + std::to_string(number) + " is not one of platform/vb/bridges.def");
-        return;
-    }
-    Service service = it->second.second(*this);
-    if (stop_) {
-        uc_emu_stop(uc_);
-        return;
-    }
-    if (service.calls.empty()) {
-        set_reg(UC_ARM_REG_R0, service.result(0));
-        return;
-    }
-    frames_.push_back({std::move(service), 0, reg(UC_ARM_REG_PC), reg(UC_ARM_REG_LR)});
-    advance(frames_.size() - 1, 0);
-}
-
-void Machine::advance(size_t index, uint32_t last_r0) {
-    Frame& f = frames_[index];
-    if (f.next < f.service.calls.size()) {
-        const GuestCall& call = f.service.calls[f.next++];
-        for (size_t i = 0; i < call.args.size() && i < 4; ++i) {
-            set_reg(UC_ARM_REG_R0 + static_cast<int>(i), call.args[i]);
-        }
-        set_reg(UC_ARM_REG_LR, kReturnPage | 1U);
-        set_reg(UC_ARM_REG_PC, call.function | 1U);
-        return;
-    }
-    set_reg(UC_ARM_REG_R0, f.service.result(last_r0));
-    set_reg(UC_ARM_REG_LR, f.return_lr);
-    set_reg(UC_ARM_REG_PC, f.return_pc | 1U);
-    frames_.pop_back();
-}
-
-void Machine::stop(std::string where, bool halted) {
-    stop_ = Stop{std::move(where), halted};
-}
-
-void Machine::halt(std::string where) {
-    stop_ = Stop{std::move(where), true};
     uc_emu_stop(uc_);
 }
 
-Stop Machine::run(uint64_t instruction_limit) {
-    limit_ = instruction_limit;
-    const uc_err err = uc_emu_start(uc_, reset_pc_ | 1U, 0, 0, 0);
-    if (stop_) {
-        return *stop_;
+void Machine::sync_time() {
+    const uint64_t run = instructions_ - synced_;
+    synced_ = instructions_;
+    if (run != 0) {
+        board_.cpu().elapse(run * kCyclesPerInstruction);
     }
-    if (instructions_ >= limit_) {
-        return {"instruction limit (" + std::to_string(limit_) + ") reached in " +
-                    image_.function_at(reg(UC_ARM_REG_PC)),
-                true};
+}
+
+void Machine::to_host() {
+    for (auto [host, guest] : shared_) {
+        *host = read32(guest);
     }
-    const uint32_t pc = reg(UC_ARM_REG_PC);
-    return {std::string("emulator: ") + uc_strerror(err) + " at " + hex(pc) + " in " +
-                image_.function_at(pc),
-            true};
+}
+
+void Machine::to_guest() {
+    for (auto [host, guest] : shared_) {
+        write32(guest, *host);
+    }
+}
+
+Machine::Context* Machine::innermost() {
+    const auto it = active_.find(Fiber::current());
+    return it == active_.end() || it->second.empty() ? nullptr : it->second.back();
+}
+
+void Machine::halt(const std::string& why) {
+    board_.cpu().halt(why.c_str());
+    for (;;) {
+        Fiber::suspend();  // a halted board resumes none of its contexts
+    }
+}
+
+void Machine::reset() {
+    Cpu& cpu = board_.cpu();
+    const uint32_t unhandled =
+        image_.symbols.count("Default_Handler") != 0 ? image_.symbol("Default_Handler") : 0;
+    for (int n = 2; n < Cpu::kVectors; ++n) {
+        if (n == kSvCall || n == kPendSv || n == kSysTick) {
+            continue;
+        }
+        const uint32_t entry = read32(kFlash + 4 * static_cast<uint32_t>(n));
+        if (entry != 0 && (entry & ~1U) != (unhandled & ~1U)) {
+            cpu.set_vector(n + Cpu::kFirstException, kVectorEntries[static_cast<std::size_t>(n)]);
+        }
+    }
+    call(reset_pc_, {}, main_stack_top_, true);
+    halt("Reset_Handler returned");
+}
+
+uint32_t Machine::call(uint32_t function, std::initializer_list<uint32_t> args, uint32_t sp,
+                       bool main_stack) {
+    // The live registers are nobody's between two runs: set up a fresh call.
+    int id = UC_ARM_REG_R0;
+    for (uint32_t a : args) {
+        set_reg(id++, a);
+    }
+    set_reg(UC_ARM_REG_SP, sp);
+    set_reg(UC_ARM_REG_LR, kReturnPage | 1U);
+    set_reg(UC_ARM_REG_PC, function | 1U);
+    set_reg(UC_ARM_REG_XPSR, kXpsrThumb);
+    set_reg(UC_ARM_REG_CONTROL, 0);
+    Context c{acquire(), main_stack};
+    uc_context_save(uc_, c.regs);
+    run(c);
+    const uint32_t r0 = reg(c, UC_ARM_REG_R0);
+    release(c.regs);
+    return r0;
+}
+
+uint32_t Machine::callback(uint32_t function, std::initializer_list<uint32_t> args) {
+    const Context* caller = innermost();
+    if (caller == nullptr) {
+        halt("a callback into the image with no context of the image running");
+    }
+    return call(function, args, reg(*caller, UC_ARM_REG_SP), caller->main_stack);
+}
+
+void Machine::exception(int number) {
+    const uint32_t handler = read32(kFlash + 4 * static_cast<uint32_t>(number));
+    ++exceptions_;
+    uint32_t sp = main_stack_top_;
+    if (const Context* c = innermost()) {
+        // The architecture's stacking (ARMv7-M ARM, B1.5.6 and B1.5.7):
+        // r0-r3, r12, lr, the return address and xPSR, with s0-s15 and FPSCR
+        // above them when the context uses the FPU, on an 8-byte boundary.
+        const bool fp = (reg(*c, UC_ARM_REG_CONTROL) & kControlFpca) != 0;
+        const uint32_t words = fp ? 26 : 8;
+        fpu_frames_ += fp ? 1 : 0;
+        const uint32_t frame = (reg(*c, UC_ARM_REG_SP) - 4 * words) & ~7U;
+        if (!memory(frame, 4 * words)) {
+            halt("exception " + std::to_string(number) + ": its frame at " + hex(frame) +
+                 " is not memory");
+        }
+        const int basic[] = {UC_ARM_REG_R0,  UC_ARM_REG_R1, UC_ARM_REG_R2, UC_ARM_REG_R3,
+                             UC_ARM_REG_R12, UC_ARM_REG_LR, UC_ARM_REG_PC, UC_ARM_REG_XPSR};
+        for (uint32_t i = 0; i < 8; ++i) {
+            write32(frame + 4 * i, reg(*c, basic[i]));
+        }
+        for (uint32_t i = 0; fp && i < 16; ++i) {
+            write32(frame + 32 + 4 * i, reg(*c, UC_ARM_REG_S0 + static_cast<int>(i)));
+        }
+        if (fp) {
+            write32(frame + 96, reg(*c, UC_ARM_REG_FPSCR));
+        }
+        // A thread's handler runs on the main stack; a handler or the
+        // start-up code interrupted is on it already.
+        sp = c->main_stack ? frame : main_stack_top_;
+    }
+    call(handler, {}, sp, true);
+}
+
+void Machine::run(Context& c) {
+    std::vector<Context*>& active = active_[Fiber::current()];
+    active.push_back(&c);
+    for (;;) {
+        // What the host changed goes in; the core's PRIMASK is the board's.
+        uc_context_restore(uc_, c.regs);
+        to_guest();
+        const uint32_t primask = board_.cpu().primask() ? 1U : 0U;
+        set_reg(UC_ARM_REG_PRIMASK, primask);
+        reason_ = Reason::None;
+        const uc_err err = uc_emu_start(uc_, reg(c, UC_ARM_REG_PC) | 1U, kReturnPage, 0, 0);
+        uc_context_save(uc_, c.regs);
+        to_host();
+        sync_time();
+        if (err != UC_ERR_OK && reason_ != Reason::Fault) {
+            const uint32_t pc = reg(c, UC_ARM_REG_PC);
+            request(Reason::Fault, std::string("emulator: ") + uc_strerror(err) + " at " + hex(pc) +
+                                       " in " + image_.function_at(pc));
+        }
+        // The image's own cpsid and cpsie.
+        const uint32_t masked = reg(c, UC_ARM_REG_PRIMASK) & 1U;
+        if (masked != primask) {
+            board_.cpu().set_primask(masked != 0);
+        }
+        switch (reason_) {
+            case Reason::Fault:
+                halt(fault_);
+            case Reason::Svc:
+                serve_call(c);
+                break;
+            case Reason::Attention:
+                board_.cpu().consume(0);
+                break;
+            case Reason::None:
+                if (reg(c, UC_ARM_REG_PC) == kReturnPage) {
+                    active.pop_back();
+                    return;
+                }
+                board_.cpu().consume(0);  // stopped between blocks: go on
+                break;
+        }
+    }
+}
+
+void Machine::serve_call(Context& c) {
+    const uint32_t number = reg(c, UC_ARM_REG_R12);
+    Call call{this,
+              {reg(c, UC_ARM_REG_R0), reg(c, UC_ARM_REG_R1), reg(c, UC_ARM_REG_R2),
+               reg(c, UC_ARM_REG_R3)},
+              reg(c, UC_ARM_REG_SP)};
+    const auto it = handlers_.find(number);
+    if (it == handlers_.end()) {
+        halt("bridge " + std::to_string(number) + " is not one of platform/vb/bridges.def");
+    }
+    uint32_t result = it->second.second(*this, call);
+    uc_context_reg_write(c.regs, UC_ARM_REG_R0, &result);
 }
 
 }  // namespace sim::arm

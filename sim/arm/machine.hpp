@@ -1,13 +1,24 @@
-// The firmware's ARM image on an emulated Cortex-M4 (Unicorn): flash, SRAM
-// and CCM RAM as guest memory at the chip's addresses, the image's stubs'
-// supervisor calls handed to the bridges (bridges.hpp), and the instructions
-// executed counted per translated block.
+// The firmware's ARM image on an emulated Cortex-M4 (Unicorn), on this
+// process's virtual board: flash, CCM RAM and the board's SRAM as guest
+// memory at the chip's addresses (the same addresses in this process, so a
+// guest pointer is a host pointer), the peripheral buses and the core blocks
+// through the board's register bus, the stubs' supervisor calls handed to
+// the bridges (bridges.hpp), and the instructions executed counted per
+// translated block and turned into the board's time.
+//
+// Every firmware context (the start-up code, each thread, each handler and
+// each callback into the firmware) is a guest call with its registers of its
+// own, run on the host fiber of the board's context that makes it. Host code
+// (a bridge's service, the kernel stand-in, a fiber switch, an interrupt's
+// entry) runs only between two runs of the emulator, never inside one of its
+// hooks: a context saves its registers when the emulator stops and restores
+// them before it starts again, so the others may run in between.
 #pragma once
 
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <memory>
-#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -15,96 +26,131 @@
 #include "sim/arm/elf_image.hpp"
 
 struct uc_struct;
+struct uc_context;
+
+namespace sim {
+class Board;
+class Fiber;
+}  // namespace sim
 
 namespace sim::arm {
 
-/// Core cycles per instruction: 1, a chosen value, the lower bound of the
-/// Cortex-M4 Technical Reference Manual's instruction timings (ARM DDI 0439,
-/// "Cortex-M4 instruction set summary": most data-processing instructions
-/// 1 cycle, loads and stores 2, taken branches 1 plus a 1-3 cycle pipeline
-/// refill). The chip is slower by that mix and by the flash's wait states
-/// (5 at 168 MHz, RM0090 Table 10) whenever its ART accelerator misses.
-constexpr double kCyclesPerInstruction = 1.0;
-
-/// A guest function call a bridge asks for before it returns: `function`
-/// with up to four word arguments.
-struct GuestCall {
-    uint32_t function;
-    std::vector<uint32_t> args;
-};
-
-/// What a served call does: callbacks into the firmware first (in order),
-/// then its result in r0, given the last callback's r0 (0 without one).
-struct Service {
-    std::vector<GuestCall> calls;
-    std::function<uint32_t(uint32_t)> result = [](uint32_t) { return 0U; };
-};
-
-struct Stop {
-    std::string where;  // "osKernelStart", or what halted the core
-    bool halted = false;
-};
+/// Core cycles per instruction executed: 1, a chosen value, the lower bound
+/// of the Cortex-M4 Technical Reference Manual's instruction timings (ARM DDI
+/// 0439, "Cortex-M4 instruction set summary": most data-processing
+/// instructions 1 cycle, loads and stores 2, taken branches 1 plus a 1-3
+/// cycle pipeline refill). The chip is slower by that mix and by the flash's
+/// wait states (5 at 168 MHz, RM0090 Table 10) whenever its ART accelerator
+/// misses. The HAL and kernel calls served by the board add the costs of
+/// sim/core/costs.hpp, as in the host build.
+constexpr uint32_t kCyclesPerInstruction = 1;
 
 class Machine {
   public:
-    /// Maps the memories, copies the image's segments into them and points
-    /// SP and PC at the vector table's first two words, as the core's reset
-    /// does. ImageError for a segment outside flash, SRAM and CCM.
-    explicit Machine(const ElfImage& image);
+    /// A bridged call as the image's stub made it: r0-r3 and the stack
+    /// pointer at the trap (AAPCS: further arguments on that stack).
+    struct Call {
+        const Machine* machine;
+        uint32_t r[4];
+        uint32_t sp;
+        uint32_t arg(unsigned index) const;
+    };
+    using Handler = std::function<uint32_t(Machine&, const Call&)>;
+
+    /// Maps the memories on this process's board (Board::create first) and
+    /// copies the image's segments into flash. ImageError for a segment
+    /// outside flash, SRAM and CCM RAM.
+    Machine(const ElfImage& image, Board& board);
     ~Machine();
     Machine(const Machine&) = delete;
     Machine& operator=(const Machine&) = delete;
+    /// The machine of this process (the interrupt entries reach it here).
+    static Machine& get();
 
-    using Handler = std::function<Service(Machine&)>;
-    /// Serves the bridge of that number (platform/vb/bridges.def).
+    /// Serves the bridge of that number (platform/vb/bridges.def); its
+    /// result goes to r0.
     void serve(uint32_t number, std::string name, Handler handler);
+    /// Variables both sides keep (the HAL's on the host, the image's own):
+    /// one value, copied across at every crossing between host and guest.
+    void share(uint32_t* host, uint32_t guest);
+    /// Stops counting at `limit` instructions: the board halts.
+    void set_instruction_limit(uint64_t limit) { limit_ = limit; }
 
-    /// Runs until a bridge stops the core, a fault or an unserved bridge
-    /// halts it, or `instruction_limit` instructions have run.
-    Stop run(uint64_t instruction_limit);
-    /// Ends the run after the current bridge (from a handler); `halted` for
-    /// a stop the firmware did not ask for.
-    void stop(std::string where, bool halted = false);
+    /// From reset: the vector table's stack pointer and reset entry, on the
+    /// board's start-up context. The interrupt vectors the image defines
+    /// become the core's (the kernel's SysTick, PendSV and SVCall excepted).
+    void reset();
+    /// Runs `function(args)` on its own registers from stack pointer `sp`
+    /// to its return, serving the bridges it calls; returns its r0.
+    /// `main_stack`: the stack is the main one (start-up code, handlers).
+    uint32_t call(uint32_t function, std::initializer_list<uint32_t> args, uint32_t sp,
+                  bool main_stack);
+    /// A callback into the image from a bridge's service: a call on the
+    /// stack of the context that made the bridged call.
+    uint32_t callback(uint32_t function, std::initializer_list<uint32_t> args);
+    /// Exception entry into the image's handler of exception `number`: the
+    /// interrupted context's frame (8 words, 26 with its FPU context) goes
+    /// onto its stack, the handler runs on the main stack.
+    void exception(int number);
+    /// Halts the board naming `why`; the context never runs again.
+    [[noreturn]] void halt(const std::string& why);
 
-    uint32_t arg(unsigned index) const;  // AAPCS: r0-r3, then the caller's stack
+    /// Guest memory: true if [address, address + size) is flash, CCM or SRAM.
+    bool memory(uint32_t address, uint32_t size) const;
+    /// True for an address a pointer may hold: memory or a register block.
+    bool pointer(uint32_t address) const;
+    /// The host pointer for guest memory; halts naming `what` if it is not
+    /// memory. Null for a null guest pointer.
+    void* host(uint32_t address, uint32_t size, const char* what);
     uint32_t read32(uint32_t address) const;
-    uint16_t read16(uint32_t address) const;
-    uint8_t read8(uint32_t address) const;
     void write32(uint32_t address, uint32_t value);
+    std::string string(uint32_t address, std::size_t max) const;
+
     const ElfImage& image() const { return image_; }
     uint64_t instructions() const { return instructions_; }
-    double cycles() const { return static_cast<double>(instructions_) * kCyclesPerInstruction; }
+    /// Exceptions entered into the image's handlers, and how many of their
+    /// frames were the FPU's extended one.
+    uint64_t exceptions() const { return exceptions_; }
+    uint64_t fpu_frames() const { return fpu_frames_; }
+    uint32_t main_stack_top() const { return main_stack_top_; }
 
   private:
-    struct Region {
-        uint32_t base;
-        std::vector<uint8_t> bytes;
-    };
-    struct Frame {  // a served call waiting for its callbacks
-        Service service;
-        size_t next = 0;
-        uint32_t return_pc = 0;
-        uint32_t return_lr = 0;
+    enum class Reason { None, Attention, Svc, Fault };
+    struct Context {
+        uc_context* regs = nullptr;
+        bool main_stack = false;
     };
 
-    uint8_t* host(uint32_t address, uint32_t size) const;
-    void on_svc();
-    void advance(size_t frame, uint32_t last_r0);
-    void on_block(uint64_t address, uint32_t size);
-    void halt(std::string where);
-    uint32_t reg(int id) const;
+    void run(Context& context);
+    void serve_call(Context& context);
+    void request(Reason reason, std::string fault = {});
+    void sync_time();
+    void to_host();
+    void to_guest();
+    uint32_t reg(const Context& c, int id) const;
     void set_reg(int id, uint32_t value);
+    Context* innermost();
+    uc_context* acquire();
+    void release(uc_context* regs);
+    uint32_t* core_register(uint32_t address) const;
 
     const ElfImage& image_;
+    Board& board_;
     uc_struct* uc_ = nullptr;
-    std::vector<std::unique_ptr<Region>> regions_;
+    std::vector<uint8_t> return_page_;
     std::unordered_map<uint32_t, std::pair<std::string, Handler>> handlers_;
-    std::vector<Frame> frames_;
+    std::vector<std::pair<uint32_t*, uint32_t>> shared_;
+    std::unordered_map<Fiber*, std::vector<Context*>> active_;  // innermost last
+    std::vector<uc_context*> free_;
     std::unordered_map<uint64_t, uint32_t> block_counts_;
     uint64_t instructions_ = 0;
-    uint64_t limit_ = 0;
+    uint64_t synced_ = 0;  // instructions already turned into time
+    uint64_t limit_ = UINT64_MAX;
+    uint64_t exceptions_ = 0, fpu_frames_ = 0;
     uint32_t reset_pc_ = 0;
-    std::optional<Stop> stop_;
+    uint32_t main_stack_top_ = 0;
+    Reason reason_ = Reason::None;
+    std::string fault_;
 
     friend struct MachineHooks;
 };

@@ -89,6 +89,23 @@ class Cpu {
     }
     /// A polling loop's wait: the core spins until the next event.
     void spin_until_next_event();
+    /// Instructions that ran between platform calls (the ARM image's, on the
+    /// emulated core): `cycles` pass and due events run, while interrupts
+    /// and thread switches wait for the next platform call.
+    void elapse(uint64_t cycles) {
+        advance_cycles(cycles);
+        progress_.store(now_, std::memory_order_relaxed);
+        if (events_.next_time() <= now_) {
+            wait_clean_ = false;
+            events_.run_due(now_);
+        }
+    }
+    /// True if the next platform call has work to do: an interrupt can be
+    /// taken, the run's end has come, or the board has halted.
+    bool wants_core() const {
+        return now_ >= run_end_ || halted_ ||
+               (pending_count_ > 0 && !primask_ && best_pending() >= 0);
+    }
 
     // ---- busy waits on the cycle counter ----
     /// One comparison of a busy wait: CYCCNT - start against limit, with its
