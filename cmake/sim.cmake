@@ -41,6 +41,15 @@ foreach(layer IN LISTS GIMBAL_FIRMWARE_LAYERS)
     endif()
 endforeach()
 target_link_libraries(gimbal_firmware INTERFACE gimbal_platform_api)
+# What-if gains and the probes of the controller steps and motor exchanges:
+# the virtual board wraps these firmware functions
+# (platform/sim/src/firmware_hooks.cpp), so the firmware's own sources and
+# the chip build stay as they are. --wrap reaches calls between objects only.
+target_link_options(gimbal_firmware INTERFACE
+    "LINKER:--wrap=_Z21PIDController_ComputeP15PIDController_tff"
+    "LINKER:--wrap=_Z18mf4010v2_set_speedP10mf4010v2_ti"
+    "LINKER:--wrap=_Z12mf4010v2_runP10mf4010v2_t"
+    "LINKER:--wrap=_Z14mf4010v2_closeP10mf4010v2_t")
 
 add_subdirectory(sim)
 add_subdirectory(platform/sim)

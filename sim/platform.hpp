@@ -70,8 +70,8 @@ const KernelSettings& kernel_settings();
 
 /// PID gains and limit a run uses instead of the firmware's constants. The
 /// firmware's sources keep their constants; the virtual board writes these
-/// into each controller record before every step (the runner's link wraps
-/// the controller step, see sim/app/CMakeLists.txt).
+/// into each controller record before every step (the host firmware's link
+/// wraps the controller step, see cmake/sim.cmake).
 struct PidGains {
     float kp = 0, ki = 0, kd = 0;
 };
@@ -80,5 +80,6 @@ struct ControlOverride {
     std::optional<float> output_max;
 };
 void set_control_override(const ControlOverride& control);
+const ControlOverride& control_override();
 
 }  // namespace sim

@@ -463,13 +463,3 @@ void HAL_CAN_MspInit(CAN_HandleTypeDef* hcan) {
     sim::arm::forward("HAL_CAN_MspInit", g_state->cans, hcan);
 }
 }
-
-// The runner's what-if gains wrap the host build's controller step
-// (platform/sim/src/control_hook.cpp), which an ARM run does not have: the
-// image steps its own controllers, unwrapped. Never called.
-struct PIDController_t;
-float real_pid_compute(PIDController_t* pid, float target,
-                       float actual) __asm__("_Z21PIDController_ComputeP15PIDController_tff");
-float real_pid_compute(PIDController_t*, float, float) {
-    sim::arm::g_state->m.halt("the host build's controller step, in an ARM run");
-}

@@ -27,7 +27,6 @@ void wrap_close(mf4010v2_t* motor) __asm__("__wrap__Z14mf4010v2_closeP10mf4010v2
 void real_close(mf4010v2_t* motor) __asm__("__real__Z14mf4010v2_closeP10mf4010v2_t");
 
 namespace {
-sim::ControlOverride g_override;
 const PIDController_t* g_seen[2] = {nullptr, nullptr};
 
 int axis_of(const PIDController_t* pid) {
@@ -46,14 +45,15 @@ int axis_of(const PIDController_t* pid) {
 float wrap_pid_compute(PIDController_t* pid, float target, float actual) {
     const int axis = pid != nullptr ? axis_of(pid) : -1;
     if (axis >= 0) {
-        const std::optional<sim::PidGains>& gains = axis == 0 ? g_override.roll : g_override.pitch;
+        const std::optional<sim::PidGains>& gains =
+            axis == 0 ? sim::control_override().roll : sim::control_override().pitch;
         if (gains) {
             pid->Kp = gains->kp;
             pid->Ki = gains->ki;
             pid->Kd = gains->kd;
         }
-        if (g_override.output_max) {
-            pid->output_max = *g_override.output_max;
+        if (sim::control_override().output_max) {
+            pid->output_max = *sim::control_override().output_max;
         }
     }
     const float output = real_pid_compute(pid, target, actual);
@@ -94,11 +94,3 @@ void wrap_run(mf4010v2_t* motor) {
 void wrap_close(mf4010v2_t* motor) {
     exchange(motor, [&] { real_close(motor); });
 }
-
-namespace sim {
-
-void set_control_override(const ControlOverride& control) {
-    g_override = control;
-}
-
-}  // namespace sim
