@@ -242,7 +242,7 @@ class Figures {
 };
 
 RunResult collect(Board& board, const Figures& figures,
-                  std::chrono::steady_clock::time_point wall_start) {
+                  std::chrono::steady_clock::time_point wall_start, const RunHooks& hooks) {
     RunResult r;
     figures.fill(r);
     r.virtual_time_s = to_seconds(board.cpu().now());
@@ -256,6 +256,9 @@ RunResult collect(Board& board, const Figures& figures,
         r.halted = RunResult::Halt{halt->where, to_seconds(halt->at)};
     }
     read_board(board, r);
+    if (hooks.on_result) {
+        hooks.on_result(r);
+    }
     return r;
 }
 
@@ -393,7 +396,7 @@ RunResult run_firmware(const Scenario& scenario, const RunHooks& hooks) {
             [&] {
                 int status = kExitBoardHalted;
                 try {
-                    RunResult r = collect(board, figures, wall_start);
+                    RunResult r = collect(board, figures, wall_start, hooks);
                     if (!stop_requested()) {
                         std::ostringstream where;
                         where << "stuck in " << running_context() << ": no virtual progress for "
@@ -422,7 +425,7 @@ RunResult run_firmware(const Scenario& scenario, const RunHooks& hooks) {
             run_stretch(board, until, stopped);
         };
         const auto summary = [&] {
-            RunResult r = collect(board, figures, wall_start);
+            RunResult r = collect(board, figures, wall_start, hooks);
             r.control = hooks.control->summary();
             return summary_json(scenario, r);
         };
@@ -432,7 +435,7 @@ RunResult run_firmware(const Scenario& scenario, const RunHooks& hooks) {
         ended = run_slices(board, end, hooks.wall_clock_pace, wall_start, stopped,
                            hooks.between_slices);
     }
-    RunResult r = collect(board, figures, wall_start);
+    RunResult r = collect(board, figures, wall_start, hooks);
     if (hooks.control != nullptr) {
         r.control = hooks.control->summary();
     }
@@ -454,6 +457,9 @@ nlohmann::json summary_json(const Scenario& scenario, const RunResult& r) {
             thread["cpu_share"] = f.cpu_share;
             thread["switches"] = f.switches;
             thread["longest_ready_wait_s"] = f.longest_ready_wait_s;
+        }
+        if (i < r.thread_extras.size() && !r.thread_extras[i].is_null()) {
+            thread["arm"] = r.thread_extras[i];
         }
         threads.push_back(thread);
     }

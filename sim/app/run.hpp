@@ -31,6 +31,9 @@ struct RunResult {
         double longest_ready_wait_s = 0;
     };
     std::vector<ThreadFigures> thread_figures;
+    /// Per thread, as created: what the runner adds (gimbal-arm: summary.json's
+    /// threads' "arm"); null or missing: nothing.
+    std::vector<nlohmann::json> thread_extras;
     std::size_t kernel_heap_used_bytes = 0;
     std::size_t runtime_heap_used_bytes = 0;
     uint32_t kernel_ticks = 0;
@@ -89,6 +92,8 @@ struct RunHooks {
     /// What the core runs from reset: the host build's firmware by default,
     /// the ARM image on the emulated core for gimbal-arm.
     std::function<void()> reset;
+    /// Adds the runner's own figures to a run's result before its files are written.
+    std::function<void(RunResult&)> on_result;
     /// Between two slices, after a paced run has waited for the wall clock:
     /// the one moment the world outside may act on the board.
     std::function<void()> between_slices;

@@ -3,12 +3,14 @@
 #include <cstring>
 #include <deque>
 #include <map>
+#include <set>
 #include <memory>
 #include <string>
 #include <unordered_map>
 
 #include "FreeRTOS.h"
 #include "cmsis_os2.h"
+#include "sim/core/fiber.hpp"
 #include "sim/platform.hpp"
 #include "stm32f4xx_hal.h"
 #include "task.h"
@@ -66,10 +68,15 @@ struct GuestThread {
     uint32_t entry, argument, stack_pointer;
     std::string name;
     uint32_t stack_base, stack_bytes;
+    const Fiber* fiber = nullptr;
 };
 // The kernel's stack fill (tskSTACK_FILL_BYTE), from which its high-water
 // mark is read.
 constexpr uint8_t kStackFill = 0xA5;
+// A stack has overflowed once its lowest four words are no longer the fill
+// (or its stack pointer is below them): a chosen margin, which sees a frame
+// that ran past the end without writing every word of it.
+constexpr uint32_t kStackGuardBytes = 16;
 
 struct State {
     Machine& m;
@@ -82,7 +89,9 @@ struct State {
     uint32_t heap = 0;  // the image's ucHeap
     std::unordered_map<uint32_t, std::pair<osMessageQueueId_t, uint32_t>> queues;  // size
     std::deque<GuestThread> threads;
+    std::unordered_map<const Fiber*, const GuestThread*> by_fiber;
     bool kernel_started = false;
+    std::set<std::string> stack_threads_seen;
 };
 State* g_state = nullptr;
 
@@ -152,7 +161,9 @@ void forward(const char* name, Shadows<H>& shadows, H* host) {
 }
 
 void run_thread(void* record) {
-    const auto* t = static_cast<const GuestThread*>(record);
+    auto* t = static_cast<GuestThread*>(record);
+    t->fiber = Fiber::current();
+    g_state->by_fiber[t->fiber] = t;
     g_state->m.call(t->entry, {t->argument}, t->stack_pointer, false);
 }
 
@@ -308,6 +319,13 @@ void serve_kernel(std::map<std::string, Machine::Handler>& s) {
         if (c.r[2] != 0) {
             g_state->layouts.load(c.r[2], attr);
         }
+        const auto name = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(attr.name));
+        const std::string thread = m.string(name, configMAX_TASK_NAME_LEN - 1);
+        const auto shrunk = g_state->options.stack_bytes.find(thread);
+        if (shrunk != g_state->options.stack_bytes.end()) {
+            attr.stack_size = shrunk->second;
+            g_state->stack_threads_seen.insert(thread);
+        }
         const uint32_t stack = c.r[2] != 0 && attr.stack_size > 0
                                    ? attr.stack_size / sizeof(StackType_t) * sizeof(StackType_t)
                                    : configMINIMAL_STACK_SIZE * sizeof(StackType_t);
@@ -315,9 +333,7 @@ void serve_kernel(std::map<std::string, Machine::Handler>& s) {
         // The kernel's port starts a thread with its stack pointer at the
         // stack's last word, down to 8 bytes (portBYTE_ALIGNMENT).
         const uint32_t base = block + kBlockHeader;
-        const auto name = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(attr.name));
-        g_state->threads.push_back({c.r[0], c.r[1], (base + stack - 4) & ~7U,
-                                    m.string(name, configMAX_TASK_NAME_LEN - 1), base, stack});
+        g_state->threads.push_back({c.r[0], c.r[1], (base + stack - 4) & ~7U, thread, base, stack});
         // Beyond the image's memory only if the kernel's heap cannot hold
         // it, and then the kernel refuses the thread.
         if (m.memory(base, stack)) {
@@ -386,12 +402,28 @@ constexpr Bridge kBridges[] = {
 }  // namespace
 
 void serve_bridges(Machine& machine, const Layouts& layouts, const BridgeOptions& options) {
-    g_state = new State{machine, layouts, options, {}, {}, {}, {}, 0, {}, {}, false};
+    g_state = new State{machine, layouts, options, {}, {}, {}, {}, 0, {}, {}, {}, false, {}};
     g_state->heap = machine.image().symbol("ucHeap");
     // One value on both sides: the core clock the HAL sets and the firmware
     // reads, and the time base's priority.
     machine.share(&SystemCoreClock, machine.image().symbol("SystemCoreClock"));
     machine.share(&uwTickPrio, machine.image().symbol("uwTickPrio"));
+    machine.check_threads([](Machine& m, const Call& c) {
+        const auto it = g_state->by_fiber.find(Fiber::current());
+        if (it == g_state->by_fiber.end()) {
+            return;
+        }
+        const GuestThread& t = *it->second;
+        const auto* low = reinterpret_cast<const uint8_t*>(uintptr_t{t.stack_base});
+        bool painted = c.sp >= t.stack_base + kStackGuardBytes;
+        for (uint32_t i = 0; painted && i < kStackGuardBytes; ++i) {
+            painted = low[i] == kStackFill;
+        }
+        if (!painted) {
+            m.halt("stack overflow: thread " + t.name + " (" + std::to_string(t.stack_bytes) +
+                   " bytes)");
+        }
+    });
     std::map<std::string, Machine::Handler> served;
     serve_hal(served, *g_state);
     serve_kernel(served);
@@ -414,7 +446,21 @@ std::vector<StackUse> stack_use() {
         while (untouched < t.stack_bytes && stack[untouched] == kStackFill) {
             ++untouched;
         }
-        out.push_back({t.name, t.stack_bytes, t.stack_bytes - untouched});
+        out.push_back({t.name, t.stack_bytes, t.stack_bytes - untouched,
+                       g_state->m.instructions_on(t.fiber)});
+    }
+    return out;
+}
+
+std::vector<std::string> unknown_stack_threads() {
+    std::vector<std::string> out;
+    if (g_state == nullptr) {
+        return out;
+    }
+    for (const auto& [name, bytes] : g_state->options.stack_bytes) {
+        if (g_state->stack_threads_seen.count(name) == 0) {
+            out.push_back(name);
+        }
     }
     return out;
 }

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,9 @@ namespace sim::arm {
 struct BridgeOptions {
     /// Halt the board at osKernelStart (a boot only) instead of starting the kernel.
     bool stop_at_kernel_start = false;
+    /// Stack bytes by thread name in place of what the image asks for (a
+    /// stack made too small on purpose, to see the board halt on it).
+    std::map<std::string, uint32_t> stack_bytes;
 };
 
 /// Registers a handler for every bridge of platform/vb/bridges.def; a bridge
@@ -30,12 +34,17 @@ void serve_bridges(Machine& machine, const Layouts& layouts, const BridgeOptions
 bool kernel_start_reached();
 
 /// A thread's stack in the image, painted when it is created: the bytes of
-/// it ever written (its high-water mark), of `bytes`.
+/// it ever written (its high-water mark), of `bytes`; and the instructions
+/// the thread ran. In the order the threads were created.
 struct StackUse {
     std::string thread;
     uint32_t bytes = 0;
     uint32_t used = 0;
+    uint64_t instructions = 0;
 };
 std::vector<StackUse> stack_use();
+
+/// Names of the BridgeOptions::stack_bytes threads the image never created.
+std::vector<std::string> unknown_stack_threads();
 
 }  // namespace sim::arm

@@ -221,6 +221,11 @@ void Machine::share(uint32_t* host, uint32_t guest) {
     shared_.emplace_back(host, guest);
 }
 
+uint64_t Machine::instructions_on(const Fiber* fiber) const {
+    const auto it = thread_instructions_.find(fiber);
+    return it == thread_instructions_.end() ? 0 : it->second;
+}
+
 bool Machine::memory(uint32_t address, uint32_t size) const {
     const uint64_t end = uint64_t{address} + size;
     for (auto [base, bytes] : {std::pair{kFlash, kFlashBytes}, std::pair{kCcm, kCcmBytes},
@@ -443,8 +448,12 @@ void Machine::run(Context& c) {
         const uint32_t primask = board_.cpu().primask() ? 1U : 0U;
         set_reg(UC_ARM_REG_PRIMASK, primask);
         reason_ = Reason::None;
+        const uint64_t before = instructions_;
         const uc_err err = uc_emu_start(uc_, reg(c, UC_ARM_REG_PC) | 1U, kReturnPage, 0, 0);
         uc_context_save(uc_, c.regs);
+        if (!c.main_stack) {
+            thread_instructions_[Fiber::current()] += instructions_ - before;
+        }
         to_host();
         sync_time();
         if (err != UC_ERR_OK && reason_ != Reason::Fault) {
@@ -483,6 +492,9 @@ void Machine::serve_call(Context& c) {
               {reg(c, UC_ARM_REG_R0), reg(c, UC_ARM_REG_R1), reg(c, UC_ARM_REG_R2),
                reg(c, UC_ARM_REG_R3)},
               reg(c, UC_ARM_REG_SP)};
+    if (thread_check_ && !c.main_stack) {
+        thread_check_(*this, call);
+    }
     const auto it = handlers_.find(number);
     if (it == handlers_.end()) {
         halt("bridge " + std::to_string(number) + " is not one of platform/vb/bridges.def");

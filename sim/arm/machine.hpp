@@ -21,6 +21,7 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "sim/arm/elf_image.hpp"
@@ -56,6 +57,8 @@ class Machine {
         uint32_t arg(unsigned index) const;
     };
     using Handler = std::function<uint32_t(Machine&, const Call&)>;
+    /// Sees every bridged call a thread makes, before it is served.
+    using ThreadCheck = std::function<void(Machine&, const Call&)>;
 
     /// Maps the memories on this process's board (Board::create first) and
     /// copies the image's segments into flash. ImageError for a segment
@@ -73,6 +76,7 @@ class Machine {
     /// Variables both sides keep (the HAL's on the host, the image's own):
     /// one value, copied across at every crossing between host and guest.
     void share(uint32_t* host, uint32_t guest);
+    void check_threads(ThreadCheck check) { thread_check_ = std::move(check); }
     /// Stops counting at `limit` instructions: the board halts.
     void set_instruction_limit(uint64_t limit) { limit_ = limit; }
 
@@ -108,6 +112,9 @@ class Machine {
 
     const ElfImage& image() const { return image_; }
     uint64_t instructions() const { return instructions_; }
+    /// Instructions run by the thread on `fiber` (on its own stack, the
+    /// handlers that interrupted it left out).
+    uint64_t instructions_on(const Fiber* fiber) const;
     /// Exceptions entered into the image's handlers, and how many of their
     /// frames were the FPU's extended one.
     uint64_t exceptions() const { return exceptions_; }
@@ -143,6 +150,8 @@ class Machine {
     std::unordered_map<Fiber*, std::vector<Context*>> active_;  // innermost last
     std::vector<uc_context*> free_;
     std::unordered_map<uint64_t, uint32_t> block_counts_;
+    std::unordered_map<const Fiber*, uint64_t> thread_instructions_;
+    ThreadCheck thread_check_;
     uint64_t instructions_ = 0;
     uint64_t synced_ = 0;  // instructions already turned into time
     uint64_t limit_ = UINT64_MAX;

@@ -4,13 +4,19 @@
 //       boots to osKernelStart: the console on standard output, a report on
 //       standard error; exit 0 there, 2 bad arguments or image, 3 halted.
 //   gimbal-arm IMAGE.elf --duration S [--scenario FILE] [--out DIR] [--quiet] [--no-plot]
+//              [--stack THREAD=BYTES]...
 //       runs the threads for S virtual seconds as gimbal-sim does (the same
-//       scenarios and files in DIR, the console echoed unless --quiet); exit
-//       0, 2 bad arguments, scenario or image, 3 halted, 4 a file not written.
+//       scenarios and files in DIR, the console echoed unless --quiet; each
+//       thread's stack and instructions in summary.json's threads' "arm");
+//       --stack gives that thread that stack in place of the image's (one
+//       too small halts the board: "stack overflow: thread NAME (N bytes)");
+//       exit 0, 2 bad arguments, scenario or image (or a --stack thread
+//       never created), 3 halted, 4 a file not written.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -36,6 +42,7 @@ struct Options {
     std::string out;
     bool quiet = false;
     bool no_plot = false;
+    std::map<std::string, uint32_t> stack_bytes;
 };
 
 bool number(const char* text, double& out) {
@@ -62,6 +69,17 @@ std::optional<Options> parse(int argc, char** argv) {
             o.out = argv[++i];
         } else if (a == "--quiet") {
             o.quiet = true;
+        } else if (a == "--stack" && has_value) {
+            const std::string v = argv[++i];
+            const std::size_t eq = v.find('=');
+            double bytes = 0;
+            if (eq == 0 || eq == std::string::npos || !number(v.c_str() + eq + 1, bytes) ||
+                bytes < 4 || bytes > 65536 || bytes != static_cast<uint32_t>(bytes)) {
+                std::cerr << "gimbal-arm: --stack takes THREAD=BYTES (4 to 65536), not '" << v
+                          << "'\n";
+                return std::nullopt;
+            }
+            o.stack_bytes[v.substr(0, eq)] = static_cast<uint32_t>(bytes);
         } else if (a == "--no-plot") {
             o.no_plot = true;
         } else if (o.image.empty() && a.rfind("--", 0) != 0) {
@@ -82,7 +100,7 @@ std::optional<Options> parse(int argc, char** argv) {
     if (o.image.empty()) {
         std::cerr << "usage: gimbal-arm IMAGE.elf [MAX_INSTRUCTIONS]\n"
                      "       gimbal-arm IMAGE.elf --duration S [--scenario FILE] [--out DIR] "
-                     "[--quiet] [--no-plot]\n";
+                     "[--quiet] [--no-plot] [--stack THREAD=BYTES]...\n";
         return std::nullopt;
     }
     return o;
@@ -144,12 +162,26 @@ int main(int argc, char** argv) {
         if (boot) {
             machine->set_instruction_limit(options->limit);
         }
-        sim::arm::serve_bridges(*machine, *layouts, {.stop_at_kernel_start = boot});
+        sim::arm::serve_bridges(
+            *machine, *layouts,
+            {.stop_at_kernel_start = boot, .stack_bytes = options->stack_bytes});
     };
     hooks.reset = [&] {
         sim::install_vectors();
         uwTick = sim::kernel_settings().tick_start;
         machine->reset();
+    };
+    // The cycles of each thread's own instructions, of the run's cycles.
+    hooks.on_result = [&](sim::RunResult& r) {
+        const double cycles = r.virtual_time_s * r.clocks.sysclk_hz;
+        for (const sim::arm::StackUse& s : sim::arm::stack_use()) {
+            const double own =
+                static_cast<double>(s.instructions) * sim::arm::kCyclesPerInstruction;
+            r.thread_extras.push_back({{"stack_bytes", s.bytes},
+                                       {"stack_high_water_bytes", s.used},
+                                       {"instructions", s.instructions},
+                                       {"cpu_share", cycles > 0 ? own / cycles : 0.0}});
+        }
     };
     const auto start = std::chrono::steady_clock::now();
     sim::RunResult result;
@@ -185,8 +217,14 @@ int main(int argc, char** argv) {
                      static_cast<unsigned long long>(machine->fpu_frames()));
     }
     for (const sim::arm::StackUse& s : sim::arm::stack_use()) {
-        std::fprintf(stderr, "gimbal-arm: stack of %s: %u of %u bytes used (painted)\n",
-                     s.thread.c_str(), s.used, s.bytes);
+        std::fprintf(
+            stderr, "gimbal-arm: stack of %s: %u of %u bytes used (painted); %llu instructions\n",
+            s.thread.c_str(), s.used, s.bytes, static_cast<unsigned long long>(s.instructions));
+    }
+    if (const auto unknown = sim::arm::unknown_stack_threads(); !unknown.empty() && !boot) {
+        std::cerr << "gimbal-arm: --stack names " << unknown.front()
+                  << ", which the image never created\n";
+        return kUsage;
     }
     return booted || (!boot && !result.halted) ? 0 : sim::kExitBoardHalted;
 }
