@@ -5,6 +5,7 @@
 # prints each stream's largest shift in time: docs/design.md, "Differential
 # runs").
 #   differential_test.sh GIMBAL_ARM IMAGE GIMBAL_SIM COMPARE_RUNS DIR SCENARIO:SECONDS...
+# (SCENARIO "builtin": no scenario file, gimbal-sim's own default)
 set -eu
 arm=$1 image=$2 host=$3 compare=$4 dir=$5
 shift 5
@@ -12,8 +13,9 @@ rm -rf "$dir" && mkdir -p "$dir"
 for run in "$@"; do
     scenario=${run%:*} seconds=${run##*:} name=$(basename "${run%:*}" .json)
     a=0 b=0
-    "$host" --scenario "$scenario" --duration "$seconds" --quiet --no-plot --out "$dir/$name-host" >/dev/null || a=$?
-    "$arm" "$image" --scenario "$scenario" --duration "$seconds" --quiet --no-plot --out "$dir/$name-arm" 2>"$dir/$name-arm.txt" || b=$?
+    [ "$scenario" = builtin ] && set -- || set -- --scenario "$scenario"
+    "$host" "$@" --duration "$seconds" --quiet --no-plot --out "$dir/$name-host" >/dev/null || a=$?
+    "$arm" "$image" "$@" --duration "$seconds" --quiet --no-plot --out "$dir/$name-arm" 2>"$dir/$name-arm.txt" || b=$?
     [ "$a" -eq "$b" ] || { echo "$name: the host build ended with $a, the ARM image with $b"; exit 1; }
     echo "$name, $seconds s:" && "$compare" "$dir/$name-host" "$dir/$name-arm"
 done
