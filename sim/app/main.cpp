@@ -1,6 +1,7 @@
 // gimbal-sim: boots the firmware on a fresh virtual board and runs it for a
 // scenario, echoing the console and writing the run's files.
 #include <CLI/CLI.hpp>
+#include <unistd.h>
 
 #include <charconv>
 #include <csignal>
@@ -13,6 +14,7 @@
 #include <filesystem>
 #include <iostream>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -152,6 +154,61 @@ constexpr const char* kExitStatuses =
     "SIGTERM or a closed standard output ended the run early (128 + the signal's number), "
     "with every file whole.\n";
 
+// --image arm IMAGE: gimbal-arm, the ARM image's runner, in place of this
+// process, with the options both runners have.
+int run_arm_image(const CLI::App& app, const std::vector<std::string>& image,
+                  const std::optional<std::string>& scenario_file, double duration,
+                  const std::string& out_dir, bool quiet, const sim::OutputOptions& outputs,
+                  bool check_only) {
+    const std::set<std::string> shared = {"--scenario", "--duration", "--out",  "--quiet",
+                                          "--no-plot",  "--image",    "--check"};
+    for (const CLI::Option* option : app.get_options()) {
+        if (option->count() > 0 && shared.count(option->get_name()) == 0) {
+            std::cerr << "gimbal-sim: " << option->get_name()
+                      << " is not served with --image arm (--scenario, --duration, --out, "
+                         "--quiet and --no-plot are)\n";
+            return kUsageError;
+        }
+    }
+    std::error_code error;
+    const std::filesystem::path runner =
+        std::filesystem::read_symlink("/proc/self/exe", error).parent_path() / "gimbal-arm";
+    if (image[0] != "arm") {
+        std::cerr << "gimbal-sim: --image takes arm IMAGE.elf, not '" << image[0] << "'\n";
+        return kUsageError;
+    }
+    if (access(runner.c_str(), X_OK) != 0) {
+        std::cerr << "gimbal-sim: --image arm needs " << runner.string()
+                  << ", built where Unicorn is found (tools/install-deps arm-image)\n";
+        return kUsageError;
+    }
+    if (check_only) {
+        return 0;
+    }
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.17g", duration);
+    std::vector<std::string> args = {runner.string(), image[1], "--duration",
+                                     seconds,         "--out",  out_dir};
+    if (scenario_file) {
+        args.insert(args.end(), {"--scenario", *scenario_file});
+    }
+    if (quiet) {
+        args.emplace_back("--quiet");
+    }
+    if (outputs.off.count("plot") != 0) {
+        args.emplace_back("--no-plot");
+    }
+    std::vector<char*> argv;
+    for (std::string& a : args) {
+        argv.push_back(a.data());
+    }
+    argv.push_back(nullptr);
+    std::fflush(nullptr);
+    execv(runner.c_str(), argv.data());
+    std::cerr << "gimbal-sim: " << runner.string() << " cannot be run\n";
+    return kUsageError;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -234,6 +291,12 @@ int main(int argc, char** argv) {
     app.add_option("--window", window,
                    "START:END, virtual seconds: i2c.vcd, the CAN logs and trace.csv only for "
                    "that stretch");
+    std::vector<std::string> image;
+    app.add_option("--image", image,
+                   "arm IMAGE.elf: run the firmware's ARM image (the stm32f407-vb preset's "
+                   "gimbal_vb.elf) on the emulated Cortex-M4, as gimbal-arm beside this program "
+                   "does, with --scenario, --duration, --out, --quiet and --no-plot only")
+        ->expected(2);
     app.add_flag(
         "--check", check_only,
         "read the scenario and the options, exit 0 or 2 (naming what is wrong), run nothing");
@@ -293,6 +356,10 @@ int main(int argc, char** argv) {
     } catch (const sim::ScenarioError& e) {
         std::cerr << "gimbal-sim: " << e.what() << "\n";
         return kUsageError;
+    }
+    if (!image.empty()) {
+        return run_arm_image(app, image, scenario_file, scenario.duration_s, out_dir, quiet,
+                             outputs, check_only);
     }
     if (check_only) {
         return 0;

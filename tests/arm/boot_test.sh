@@ -2,8 +2,8 @@
 # The ARM image boots to osKernelStart, and what it printed is, byte for
 # byte, the start of the host build's console for the default scenario; its
 # threads then run on the board, and the console of its first seconds is
-# the host build's too; a stack made too small halts the board naming the
-# thread.
+# the host build's too, also through gimbal-sim --image arm; a stack made
+# too small halts the board naming the thread.
 #   boot_test.sh GIMBAL_ARM IMAGE GIMBAL_SIM SCENARIO DIR
 set -eu
 rm -rf "$5" && mkdir -p "$5"
@@ -20,5 +20,7 @@ status=0
 "$1" "$2" --scenario "$4" --duration 1 --quiet --no-plot --stack sensorTask=256 --out "$5/small" || status=$?
 [ "$status" -eq 3 ] || { echo "a 256-byte stack for sensorTask ended with $status, not 3"; exit 1; }
 grep -q 'stack overflow: thread sensorTask (256 bytes)' "$5/small/summary.json"
+"$3" --image arm "$2" --scenario "$4" --duration 3 --quiet --no-plot --out "$5/alias" 2>/dev/null
+cmp "$5/alias/console.log" "$5/run/console.log"
 if "$1" /dev/null 2>"$5/bad.txt"; then echo "a file that is not an image was run"; exit 1; fi
 grep -q "not an ELF file" "$5/bad.txt"
