@@ -36,10 +36,10 @@ extern "C" void put_sample_irq(void) {
 }
 
 json boot(const sim::BoardConfig& config, const std::vector<Sample>& samples, double run_s) {
-    return board_test::in_child([&] {
+    json frames = json::array();  // filled in the child
+    std::vector<std::unique_ptr<sim::FunctionEvent>> events;
+    const auto attach = [&](sim::Board& board) {
         g_samples = samples;
-        sim::Board& board = sim::Board::create(config);
-        json frames = json::array();
         board.can_bus(2).add_listener(
             [&](const sim::CanFrame& f, sim::Picos at, const sim::CanNode* from) {
                 json data = json::array();
@@ -51,7 +51,6 @@ json boot(const sim::BoardConfig& config, const std::vector<Sample>& samples, do
                                   {"at_s", sim::to_seconds(at)},
                                   {"from_board", from == &board.can2()}});
             });
-        std::vector<std::unique_ptr<sim::FunctionEvent>> events;
         for (const Sample& s : samples) {
             events.push_back(std::make_unique<sim::FunctionEvent>([&board](sim::Picos) {
                 sim::Cpu& cpu = board.cpu();
@@ -62,10 +61,15 @@ json boot(const sim::BoardConfig& config, const std::vector<Sample>& samples, do
             }));
             board.cpu().events().schedule(*events.back(), static_cast<sim::Picos>(s.at_s * 1e12));
         }
-        board.power_on(sim::firmware_reset);
-        board.run_until(static_cast<sim::Picos>(run_s * 1e12));
-        return json{{"console", board.console_text()}, {"frames", frames}};
-    });
+    };
+    return board_test::run_board({.config = config,
+                                  .run_for = static_cast<sim::Picos>(run_s * 1e12),
+                                  .attach = attach,
+                                  .bring_up = sim::firmware_reset,
+                                  .after = [&frames](json& out) {
+                                      out["console"] = sim::Board::get().console_text();
+                                      out["frames"] = frames;
+                                  }});
 }
 
 // The controller, computed here on its own in single precision.

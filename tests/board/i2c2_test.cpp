@@ -46,21 +46,16 @@ void PrintTo(const Transfer& t, std::ostream* os) {
 
 /// Runs `probe` after the firmware's clock, pin and I2C2 set-up, in a child.
 json after_i2c2_init(const std::function<void(json&)>& probe) {
-    return board_test::in_child([&] {
-        sim::Board& b = sim::Board::create({});
-        json out = json::object();
-        b.power_on([&] {
-            sim::install_vectors();
-            HAL_Init();
-            SystemClock_Config();
-            MX_GPIO_Init();
-            MX_I2C2_Init();
-            probe(out);
-            b.cpu().halt("probe done");
-        });
-        b.run_until(2 * sim::kPsPerS);
-        return out;
-    });
+    return board_test::run_board({.run_for = 2 * sim::kPsPerS,
+                                  .bring_up =
+                                      [] {
+                                          sim::install_vectors();
+                                          HAL_Init();
+                                          SystemClock_Config();
+                                          MX_GPIO_Init();
+                                          MX_I2C2_Init();
+                                      },
+                                  .probe = probe});
 }
 
 double now_us() {

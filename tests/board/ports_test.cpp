@@ -195,41 +195,44 @@ struct Outcome {
 };
 
 Outcome run_case(const PortCase& c) {
-    const json out = board_test::in_child([&] {
-        sim::Board& board = sim::Board::create({});
-        board.model<sim::Usart>("USART6").set_sink(
-            [](uint8_t byte, sim::Picos) { g_usart6.push_back(static_cast<char>(byte)); });
-        json o;
-        board.power_on([&] {
-            sim::install_vectors();
-            SystemInit();
-            HAL_Init();
-            SystemClock_Config();
-            MX_GPIO_Init();
-            MX_I2C2_Init();
-            MX_USART1_UART_Init();
-            MX_USART6_UART_Init();
-            hal_led_init_all();
-            hal_gpio_init_all();
-            hal_i2c_init_all();
-            hal_uart_init_all();
-            const std::size_t console_before = board.console().size();
-            g_recording = true;
-            o["results"] = c.run();
-            g_recording = false;
-            HAL_Delay(2);  // the last byte leaves the shift register
-            std::string sent;
-            for (std::size_t i = console_before; i < board.console().size(); i++) {
-                sent.push_back(static_cast<char>(board.console()[i].byte));
-            }
-            o["usart1"] = sent;
-            o["usart6"] = g_usart6;
-            o["calls"] = g_calls;
-            board.cpu().halt("probe done");
-        });
-        board.run_until(5 * sim::kPsPerS);
-        return o;
-    });
+    std::size_t console_before = 0;
+    const json out = board_test::run_board(
+        {.run_for = 5 * sim::kPsPerS,
+         .attach =
+             [](sim::Board& board) {
+                 board.model<sim::Usart>("USART6").set_sink(
+                     [](uint8_t byte, sim::Picos) { g_usart6.push_back(static_cast<char>(byte)); });
+             },
+         .bring_up =
+             [&console_before] {
+                 sim::install_vectors();
+                 SystemInit();
+                 HAL_Init();
+                 SystemClock_Config();
+                 MX_GPIO_Init();
+                 MX_I2C2_Init();
+                 MX_USART1_UART_Init();
+                 MX_USART6_UART_Init();
+                 hal_led_init_all();
+                 hal_gpio_init_all();
+                 hal_i2c_init_all();
+                 hal_uart_init_all();
+                 console_before = sim::Board::get().console().size();
+             },
+         .probe =
+             [&c](json& o) {
+                 g_recording = true;
+                 o["results"] = c.run();
+                 g_recording = false;
+                 HAL_Delay(2);  // the last byte leaves the shift register
+             },
+         .after =
+             [&console_before](json& o) {
+                 const std::string console = sim::Board::get().console_text();
+                 o["usart1"] = console.substr(std::min(console_before, console.size()));
+                 o["usart6"] = g_usart6;
+                 o["calls"] = g_calls;
+             }});
     return {out.value("results", json()), out.value("calls", std::vector<std::string>{}),
             out.value("usart1", std::string("<no result>")), out.value("usart6", std::string())};
 }

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 
 #include "board_probe.hpp"
+#include "sim/testing/fresh_process.hpp"
 
 // The firmware's system calls as the virtual board names them.
 extern "C" {
