@@ -5,11 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <string>
 
 #include "board_probe.hpp"
+#include "kernel/kernel_probe.hpp"
 #include "cmsis_os2.h"
 #include "main.h"
 #include "sim/platform.hpp"
@@ -25,37 +25,19 @@ namespace {
 
 using board_test::json;
 using board_test::text_of;
+using kernel_test::first;
+using kernel_test::g_trace;
+using kernel_test::note;
+using kernel_test::park;
+using kernel_test::spawn;
 using sim::Picos;
 
 // 115200 baud from PCLK2 = 84 MHz: BRR 729, 10 bits a frame.
 constexpr Picos kFrame = 86'785'714;
 constexpr std::size_t kHeapLimit = 0x20020000 - 0x400;
 
-json g_trace = json::array();
-std::deque<std::function<void()>> g_bodies;
-
-void note(const char* what, json value = nullptr) {
-    g_trace.push_back({{"what", what}, {"at", sim::Board::get().cpu().now()}, {"value", value}});
-}
-
 std::size_t heap_used() {
     return sim::runtime_heap_used();
-}
-
-void spawn(const char* name, osPriority_t priority, std::function<void()> body) {
-    g_bodies.push_back(std::move(body));
-    osThreadAttr_t attr = {};
-    attr.name = name;
-    attr.priority = priority;
-    attr.stack_size = 1024;
-    osThreadNew([](void* arg) { (*static_cast<std::function<void()>*>(arg))(); }, &g_bodies.back(),
-                &attr);
-}
-
-[[noreturn]] void park() {
-    for (;;) {
-        osDelay(1000000);
-    }
 }
 
 // Boots clock and USART1, runs `setup` before the kernel starts, then the
@@ -78,16 +60,6 @@ json run(const std::function<void()>& setup, double ms) {
                                           out["trace"] = g_trace;
                                           out["heap"] = heap_used();
                                       }});
-}
-
-json find(const json& r, const std::string& what) {
-    for (const json& e : r["trace"]) {
-        if (e["what"] == what) {
-            return e;
-        }
-    }
-    ADD_FAILURE() << "no '" << what << "' in " << r.dump();
-    return json::object();
 }
 
 // ---- two threads on one UART ----
@@ -133,14 +105,14 @@ TEST_P(ConsoleContention, TheUrgentThreadLosesItsBytesAndTheOtherLineStaysWhole)
     // text lands in the low thread's line, whatever its length.
     EXPECT_EQ(text_of(r["bytes"]), kLowLine + "urgent later\nlow again\n");
     // The urgent thread woke while byte 11 was on the wire, USART1 busy.
-    const json urgent = find(r, "urgent prints");
+    const json urgent = first(r, "urgent prints");
     const Picos woke = urgent["at"].get<Picos>();
     const Picos byte_end = r["at_ps"][kByteInFlight].get<Picos>();
     EXPECT_GT(woke, byte_end - kFrame);
     EXPECT_LT(woke, byte_end);
     EXPECT_EQ(urgent["value"], HAL_UART_STATE_BUSY_TX);
     // Dropped, not waited for: its whole printf takes less than one frame.
-    EXPECT_LT(find(r, "urgent done")["at"].get<Picos>() - woke, kFrame);
+    EXPECT_LT(first(r, "urgent done")["at"].get<Picos>() - woke, kFrame);
 }
 
 INSTANTIATE_TEST_SUITE_P(Lines, ConsoleContention,
@@ -200,15 +172,15 @@ TEST(ConsoleHeap, EachThreadTakesItsBufferAtItsFirstOutput) {
             });
         },
         20);
-    EXPECT_EQ(find(r, "after start-up")["value"], kRecords + kBuffer);
-    EXPECT_EQ(find(r, "text after")["value"].get<std::size_t>() -
-                  find(r, "text before")["value"].get<std::size_t>(),
+    EXPECT_EQ(first(r, "after start-up")["value"], kRecords + kBuffer);
+    EXPECT_EQ(first(r, "text after")["value"].get<std::size_t>() -
+                  first(r, "text before")["value"].get<std::size_t>(),
               kRecords + kBuffer);
-    EXPECT_EQ(find(r, "text again")["value"], find(r, "text after")["value"]);
-    EXPECT_EQ(find(r, "float after")["value"].get<std::size_t>() -
-                  find(r, "text again")["value"].get<std::size_t>(),
+    EXPECT_EQ(first(r, "text again")["value"], first(r, "text after")["value"]);
+    EXPECT_EQ(first(r, "float after")["value"].get<std::size_t>() -
+                  first(r, "text again")["value"].get<std::size_t>(),
               kRecords + kBuffer + kBigNumbers);
-    EXPECT_EQ(find(r, "float again")["value"], find(r, "float after")["value"]);
+    EXPECT_EQ(first(r, "float again")["value"], first(r, "float after")["value"]);
     EXPECT_EQ(text_of(r["bytes"]), "[start-up]\nplain\nagain\n1.5\n-90.000\n");
 }
 

@@ -32,8 +32,11 @@ inline double now_us() {
 }
 
 inline void note(const std::string& what, json value = nullptr) {
-    g_trace.push_back(
-        {{"what", what}, {"tick", osKernelGetTickCount()}, {"us", now_us()}, {"value", value}});
+    g_trace.push_back({{"what", what},
+                       {"tick", osKernelGetTickCount()},
+                       {"us", now_us()},
+                       {"at", sim::Board::get().cpu().now()},
+                       {"value", value}});
 }
 
 inline osThreadId_t spawn(const char* name, osPriority_t priority, Body body,
