@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 
+#include "named_case.hpp"
 #include "board_probe.hpp"
 #include "cmsis_os2.h"
 #include "main.h"
@@ -37,17 +38,12 @@ void configure(const Clocks& c) {
     HAL_RCC_ClockConfig(&clk, c.latency);
 }
 
-struct RuleCase {
-    const char* name;
+struct RuleCase : named_case::Case {
     std::function<void()> firmware;  // runs after HAL_Init
     std::string halt;                // the named halt, or "" for a run to the end
     std::string recorded;            // the one rule recorded, or ""
     double supply_v = 3.3;
 };
-
-void PrintTo(const RuleCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class ClockRule : public ::testing::TestWithParam<RuleCase> {};
 
@@ -134,19 +130,14 @@ INSTANTIATE_TEST_SUITE_P(
                      RCC->AHB2ENR |= 1U << 6;  // RNGEN
                  },
                  "", "PLL48CLK not 48 MHz with USB OTG FS, SDIO or RNG clocked"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    named_case::by_name);
 
 // The kernel programs SysTick from SystemCoreClock: a stale value (the clock
 // raised behind the HAL's back) makes every delay as short as the chip's.
-struct TickCase {
-    const char* name;
+struct TickCase : named_case::Case {
     bool stale, update;
     double delay_ms;  // what osDelay(100) lasts
 };
-
-void PrintTo(const TickCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class KernelTick : public ::testing::TestWithParam<TickCase> {};
 
@@ -190,7 +181,7 @@ INSTANTIATE_TEST_SUITE_P(SysTick, KernelTick,
                          ::testing::Values(TickCase{"current", false, false, 100.0},
                                            TickCase{"stale", true, false, 100 * 16000 / 168e3},
                                            TickCase{"stale_then_updated", true, true, 100.0}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         named_case::by_name);
 
 // After reset the core runs on the 16 MHz HSI (RM0090 6.2.2 and the RCC_CFGR
 // reset value, SWS = 00); switched to the crystal, undivided, at HSE_VALUE.

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "named_case.hpp"
 #include "board_probe.hpp"
 #include "can.h"
 #include "sim/platform.hpp"
@@ -56,16 +57,11 @@ constexpr std::size_t kQueueHeap = heap_block(80 + 4 * 36);
 const json kThreads =
     json::array({{"monitorTask", 8, 1024}, {"controlTask", 24, 2048}, {"sensorTask", 40, 1024}});
 
-struct StartCase {
-    const char* name;
+struct StartCase : named_case::Case {
     bool queue_create_fails;
     std::string console_start;
     std::size_t heap_used;
 };
-
-void PrintTo(const StartCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class Start : public ::testing::TestWithParam<StartCase> {};
 
@@ -88,7 +84,7 @@ INSTANTIATE_TEST_SUITE_P(
     Boot, Start,
     ::testing::Values(StartCase{"Normal", false, kReady, kThreadsHeap + kQueueHeap},
                       StartCase{"QueueCreationFails", true, kQueueError + kReady, kThreadsHeap}),
-    [](const auto& info) { return std::string(info.param.name); });
+    named_case::by_name);
 
 TEST(Boot, BringsTheClockTreeAndBothCanControllersUp) {
     const json run = boot({});

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "named_case.hpp"
 #include "board_probe.hpp"
 #include "can.h"
 #include "gpio.h"
@@ -91,17 +92,12 @@ TEST(BringUp, ResetRunsSystemInitBeforeMainAndLeavesTheCoreSetUp) {
     EXPECT_TRUE(o["halted"].is_null()) << o["halted"];
 }
 
-struct PinCase {
-    const char* name;
+struct PinCase : named_case::Case {
     char port;
     int pin;
     int level;
     uint32_t mode, type, pull, speed;  // MODER, OTYPER, PUPDR, OSPEEDR fields
 };
-
-void PrintTo(const PinCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class PinsAfterGpioInit : public ::testing::TestWithParam<PinCase> {};
 
@@ -141,7 +137,7 @@ INSTANTIATE_TEST_SUITE_P(Pins, PinsAfterGpioInit,
                                            PinCase{"LED2_PG9", 'G', 9, 0, 1, 0, 0, 0},
                                            PinCase{"SDA_PF12", 'F', 12, 1, 1, 1, 1, 3},
                                            PinCase{"SCL_PF14", 'F', 14, 1, 1, 1, 1, 3}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         named_case::by_name);
 
 TEST(BringUp, TheSharedCan1ClockIsSwitchedOnOnlyByTheFirstController) {
     const json o = on_bare_chip([](json& out) {
@@ -165,17 +161,12 @@ TEST(BringUp, TheSharedCan1ClockIsSwitchedOnOnlyByTheFirstController) {
     EXPECT_EQ(o["after_can1"], json({2, false}));
 }
 
-struct TickCase {
-    const char* name;
+struct TickCase : named_case::Case {
     uint32_t priority;
     HAL_StatusTypeDef status;
     uint32_t tick_prio;     // uwTickPrio afterwards
     uint32_t irq_priority;  // TIM1 update's NVIC priority afterwards
 };
-
-void PrintTo(const TickCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class InitTick : public ::testing::TestWithParam<TickCase> {};
 
@@ -207,7 +198,7 @@ INSTANTIATE_TEST_SUITE_P(Priorities, InitTick,
                          ::testing::Values(TickCase{"Lowest", 15, HAL_OK, 15, 15},
                                            TickCase{"Highest", 0, HAL_OK, 0, 0},
                                            TickCase{"OutOfRange", 16, HAL_ERROR, 15, 15}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         named_case::by_name);
 
 TEST(BringUp, OnlyTim1PeriodsAdvanceTheHalTick) {
     const json o = on_bare_chip([](json& out) {

@@ -8,6 +8,7 @@
 #include <functional>
 #include <string>
 
+#include "named_case.hpp"
 #include "board_probe.hpp"
 #include "kernel/kernel_probe.hpp"
 #include "cmsis_os2.h"
@@ -119,7 +120,7 @@ INSTANTIATE_TEST_SUITE_P(Lines, ConsoleContention,
                          ::testing::Values(Contention{"ShortUrgentLine", "HI\n"},
                                            Contention{"LongUrgentLine",
                                                       "urgent thread cuts in!\n"}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         named_case::by_name);
 
 TEST(ConsoleStreams, TextLeftInOneThreadsBufferWaitsForThatThread) {
     const json r = run(
@@ -220,6 +221,6 @@ INSTANTIATE_TEST_SUITE_P(
                       Exhaustion{"NoRoomForTheBuffer", kRecords + kBuffer - 1, "abc", nullptr},
                       Exhaustion{"NoRoomForTheStreams", kRecords - 1, "",
                                  "runtime library: no heap for the standard streams"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    named_case::by_name);
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "named_case.hpp"
 #include "app.h"
 #include "board_probe.hpp"
 #include "sim/board/board.hpp"
@@ -199,15 +200,10 @@ TEST(ControlTask, WithoutSamplesNothingIsSentAfterStartUp) {
     EXPECT_EQ(board_frames(run["frames"]).size(), 6u);
 }
 
-struct ReportCase {
-    const char* name;
+struct ReportCase : named_case::Case {
     sim::BoardConfig config;
     int fault;
 };
-
-void PrintTo(const ReportCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class StartUpReport : public ::testing::TestWithParam<ReportCase> {};
 
@@ -226,7 +222,7 @@ INSTANTIATE_TEST_SUITE_P(Motors, StartUpReport,
                                            ReportCase{"garbage", motors(true, true, true), 1},
                                            ReportCase{"silent", motors(true, false), 1},
                                            ReportCase{"absent", motors(false, false), 1}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         named_case::by_name);
 
 std::size_t count(const std::string& text, const std::string& what) {
     std::size_t n = 0;

@@ -11,6 +11,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "named_case.hpp"
 #include "gimbal_sim_run.hpp"
 
 namespace {
@@ -123,16 +124,11 @@ TEST_F(GimbalSim, SummaryReportsClocksCanBitRatesAndLedPins) {
     EXPECT_EQ(summary["leds"], json({0, 1, 1}));  // the start pattern: LED 0 off, 1 and 2 on
 }
 
-struct BadInput {
-    const char* name;
+struct BadInput : named_case::Case {
     const char* scenario;  // null: no scenario file
     std::vector<std::string> args;
     const char* named;  // what the message must name
 };
-
-void PrintTo(const BadInput& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class RefusesBadInput : public GimbalSim, public ::testing::WithParamInterface<BadInput> {};
 
@@ -240,7 +236,7 @@ TEST_F(GimbalSim, WritesCanLogsThatPythonCanReadsAndTheDbcDecodes) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, RefusesBadInput, ::testing::ValuesIn(kBadInputs),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         named_case::by_name);
 
 double time_of_trace_row(const std::string& line) {
     return std::stod(line.substr(0, line.find(',')));

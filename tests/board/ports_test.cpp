@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "named_case.hpp"
 #include "board_probe.hpp"
 #include "gpio.h"
 #include "gpio_if.h"
@@ -175,18 +176,13 @@ uint32_t usart_brr(const char* name) {
 // Bytes USART6 puts on its transmit pin.
 std::string g_usart6;
 
-struct PortCase {
-    const char* name;
+struct PortCase : named_case::Case {
     std::function<json()> run;  // in the start-up context after bring-up
     json results;
     std::vector<std::string> hal_calls;
     std::string usart1 = "";  // what the case sends on each UART
     std::string usart6 = "";
 };
-
-void PrintTo(const PortCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 struct Outcome {
     json results;
@@ -386,7 +382,6 @@ const PortCase kCases[] = {
      {"UART_Receive huart6 4 5", "UART_Abort huart6"}},
 };
 
-INSTANTIATE_TEST_SUITE_P(Ports, Port, ::testing::ValuesIn(kCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Ports, Port, ::testing::ValuesIn(kCases), named_case::by_name);
 
 }  // namespace

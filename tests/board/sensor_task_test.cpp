@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "named_case.hpp"
 #include "app.h"
 #include "board_probe.hpp"
 #include "hal_soft_i2c.h"
@@ -124,15 +125,10 @@ TEST(SensorTask, WorkedExampleOncePerPassAndQueued) {
     EXPECT_NEAR(period, 512.0, 1.0);  // 500 ms sleep, the 1.33 ms read, three console lines
 }
 
-struct PassCase {
-    const char* name;
+struct PassCase : named_case::Case {
     int16_t roll, pitch, yaw, temp;
     std::string lines;
 };
-
-void PrintTo(const PassCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class SensorTaskPass : public ::testing::TestWithParam<PassCase> {};
 
@@ -165,7 +161,7 @@ INSTANTIATE_TEST_SUITE_P(
                                "[sensor_task] raw data: 0x0000, 0x0000, 0x0000\n"
                                "[sensor_task] angle: -  0.000, -  0.000, -  0.000\n"
                                "[sensor_task] temp data: -327.68\n"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    named_case::by_name);
 
 TEST(SensorTask, WithoutTheImuNothingIsPrintedOrQueuedAndReadsRepeatEvery510ms) {
     sim::BoardConfig config;

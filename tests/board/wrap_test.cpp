@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "named_case.hpp"
 #include "board_probe.hpp"
 #include "sim/board/board.hpp"
 #include "sim/platform.hpp"
@@ -88,7 +89,7 @@ INSTANTIATE_TEST_SUITE_P(Starts, TicksNearTheWrap,
                              // The loop's 10 and 20 ms waits and the sensor's 500 ms ones span it.
                              TickStart{"WrapInTheLoop", 0xFFFFFFFFU - 5800},
                              TickStart{"LastTickBeforeTheWrap", 0xFFFFFFFFU}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         named_case::by_name);
 
 struct Passes {
     std::vector<double> starts_ms;  // the first edge after more than 100 ms of quiet bus
@@ -167,6 +168,6 @@ INSTANTIATE_TEST_SUITE_P(Bus, CycleCounterWraps,
                          ::testing::Values(CounterCase{"ImuAnswering", true, 512.0, 130.0},
                                            // each pass waits out the acknowledge limit
                                            CounterCase{"ImuAbsent", false, 510.0, 55.0}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         named_case::by_name);
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <sstream>
 #include <string>
 
+#include "named_case.hpp"
 #include "sim/app/imu_reads.hpp"
 #include "sim/app/metrics.hpp"
 #include "sim/models/wire.hpp"
@@ -17,17 +18,12 @@ namespace {
 constexpr double kStep = 0.02;
 constexpr double kPi = std::numbers::pi;
 
-struct Motion {
-    const char* name;
+struct Motion : named_case::Case {
     std::function<double(double)> error;  // platform error from the first step on
     std::function<double(double)> base;
     const char* verdict;
     double growth_min, growth_max;
 };
-
-void PrintTo(const Motion& m, std::ostream* os) {
-    *os << m.name;
-}
 
 class Verdict : public ::testing::TestWithParam<Motion> {};
 
@@ -67,8 +63,7 @@ const Motion kMotions[] = {
      [](double) { return 0.0; }, "unstable", -1.0, 1.0},
 };
 
-INSTANTIATE_TEST_SUITE_P(Motions, Verdict, ::testing::ValuesIn(kMotions),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Motions, Verdict, ::testing::ValuesIn(kMotions), named_case::by_name);
 
 TEST(Metrics, ErrorFiguresStartAtTheFirstStepOrTheFallback) {
     struct Case {
