@@ -1,20 +1,18 @@
-// What a board test sends back from its child process, and how the parent
-// reads it.
+// A board test's boot in a child process (sim/testing/board_run.hpp), what
+// it sends back, and how the parent reads it.
 #pragma once
 
-#include <gtest/gtest.h>
-
-#include <functional>
 #include <string>
 
 #include <nlohmann/json.hpp>
 
 #include "sim/board/board.hpp"
-#include "sim/testing/fresh_process.hpp"
+#include "sim/testing/board_run.hpp"
 
 namespace board_test {
 
 using nlohmann::json;
+using sim::testing::run_board;
 
 /// Console bytes and the time each ended, as numbers: the console may carry
 /// bytes that are not UTF-8, which JSON text cannot hold.
@@ -34,13 +32,6 @@ inline std::string text_of(const json& bytes) {
         text.push_back(static_cast<char>(b.get<int>()));
     }
     return text;
-}
-
-/// Runs `body` in a child process and parses the JSON it returns.
-inline json in_child(const std::function<json()>& body) {
-    const auto child = sim::testing::in_fresh_process([&] { return body().dump(); });
-    EXPECT_TRUE(child.ok) << child.failure;
-    return child.ok ? json::parse(child.payload) : json::object();
 }
 
 }  // namespace board_test

@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 
+#include "named_case.hpp"
 #include "board_probe.hpp"
 #include "cmsis_os2.h"
 #include "main.h"
@@ -37,41 +38,38 @@ void configure(const Clocks& c) {
     HAL_RCC_ClockConfig(&clk, c.latency);
 }
 
-struct RuleCase {
-    const char* name;
+struct RuleCase : named_case::Case {
     std::function<void()> firmware;  // runs after HAL_Init
     std::string halt;                // the named halt, or "" for a run to the end
     std::string recorded;            // the one rule recorded, or ""
     double supply_v = 3.3;
 };
 
-void PrintTo(const RuleCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
 class ClockRule : public ::testing::TestWithParam<RuleCase> {};
+
+void rules_of(json& out) {
+    out["rules"] = json::array();
+    for (const sim::BoardRules::Record& r : sim::Board::get().cpu().rules().records()) {
+        out["rules"].push_back(r.rule);
+    }
+}
 
 TEST_P(ClockRule, HaltsWithItsNameOrIsRecorded) {
     const RuleCase& c = GetParam();
-    const json o = board_test::in_child([&c] {
-        sim::BoardConfig config;
-        config.rcc.supply_v = c.supply_v;
-        sim::Board& board = sim::Board::create(config);
-        board.power_on([&] {
-            sim::install_vectors();
-            SystemInit();
-            HAL_Init();
-            c.firmware();
-            board.cpu().halt("");
-        });
-        board.run_until(50 * sim::kPsPerMs);
-        json rules = json::array();
-        for (const sim::BoardRules::Record& r : board.cpu().rules().records()) {
-            rules.push_back(r.rule);
-        }
-        return json{{"halt", board.cpu().halted()->where}, {"rules", rules}};
-    });
-    EXPECT_EQ(o["halt"], c.halt.empty() ? "" : "board rule: " + c.halt);
+    sim::BoardConfig config;
+    config.rcc.supply_v = c.supply_v;
+    const json o = board_test::run_board({.config = config,
+                                          .run_for = 50 * sim::kPsPerMs,
+                                          .bring_up =
+                                              [] {
+                                                  sim::install_vectors();
+                                                  SystemInit();
+                                                  HAL_Init();
+                                              },
+                                          .probe = [&c](json&) { c.firmware(); },
+                                          .after = rules_of});
+    EXPECT_EQ(o["halted"].is_null() ? "" : o["halted"]["where"],
+              c.halt.empty() ? "" : "board rule: " + c.halt);
     EXPECT_EQ(o["rules"], c.recorded.empty() ? json::array() : json({c.recorded}));
 }
 
@@ -132,19 +130,14 @@ INSTANTIATE_TEST_SUITE_P(
                      RCC->AHB2ENR |= 1U << 6;  // RNGEN
                  },
                  "", "PLL48CLK not 48 MHz with USB OTG FS, SDIO or RNG clocked"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    named_case::by_name);
 
 // The kernel programs SysTick from SystemCoreClock: a stale value (the clock
 // raised behind the HAL's back) makes every delay as short as the chip's.
-struct TickCase {
-    const char* name;
+struct TickCase : named_case::Case {
     bool stale, update;
     double delay_ms;  // what osDelay(100) lasts
 };
-
-void PrintTo(const TickCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class KernelTick : public ::testing::TestWithParam<TickCase> {};
 
@@ -153,33 +146,33 @@ sim::Picos g_delay = 0;
 TEST_P(KernelTick, FollowsSystemCoreClockAtTheRealCoreClock) {
     static TickCase c;
     c = GetParam();
-    const json o = board_test::in_child([] {
-        sim::Board& board = sim::Board::create({});
-        board.power_on([] {
-            sim::install_vectors();
-            SystemInit();
-            HAL_Init();
-            SystemClock_Config();
-            if (c.stale) {
-                SystemCoreClock = 16000000;
-            }
-            if (c.update) {
-                SystemCoreClockUpdate();
-            }
-            osKernelInitialize();
-            osThreadNew(
-                [](void*) {
-                    const sim::Picos t0 = sim::Board::get().cpu().now();
-                    osDelay(100);
-                    g_delay = sim::Board::get().cpu().now() - t0;
-                    sim::Board::get().cpu().halt("done");
-                },
-                nullptr, nullptr);
-            osKernelStart();
-        });
-        board.run_until(200 * sim::kPsPerMs);
-        return json{{"delay_ms", static_cast<double>(g_delay) / sim::kPsPerMs}};
-    });
+    const json o = board_test::run_board(
+        {.run_for = 200 * sim::kPsPerMs,
+         .bring_up =
+             [] {
+                 sim::install_vectors();
+                 SystemInit();
+                 HAL_Init();
+                 SystemClock_Config();
+                 if (c.stale) {
+                     SystemCoreClock = 16000000;
+                 }
+                 if (c.update) {
+                     SystemCoreClockUpdate();
+                 }
+                 osKernelInitialize();
+                 osThreadNew(
+                     [](void*) {
+                         const sim::Picos t0 = sim::Board::get().cpu().now();
+                         osDelay(100);
+                         g_delay = sim::Board::get().cpu().now() - t0;
+                         sim::Board::get().cpu().halt("done");
+                     },
+                     nullptr, nullptr);
+                 osKernelStart();
+             },
+         .after =
+             [](json& out) { out["delay_ms"] = static_cast<double>(g_delay) / sim::kPsPerMs; }});
     EXPECT_NEAR(o["delay_ms"].get<double>(), c.delay_ms, 0.1);
 }
 
@@ -188,50 +181,45 @@ INSTANTIATE_TEST_SUITE_P(SysTick, KernelTick,
                          ::testing::Values(TickCase{"current", false, false, 100.0},
                                            TickCase{"stale", true, false, 100 * 16000 / 168e3},
                                            TickCase{"stale_then_updated", true, true, 100.0}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         named_case::by_name);
 
 // After reset the core runs on the 16 MHz HSI (RM0090 6.2.2 and the RCC_CFGR
 // reset value, SWS = 00); switched to the crystal, undivided, at HSE_VALUE.
 TEST(BoardRules, CoreClockFromTheHsiAfterResetThenFromTheCrystal) {
-    const json o = board_test::in_child([] {
-        sim::Board& board = sim::Board::create({});
-        static json r;
-        board.power_on([] {
-            sim::install_vectors();
-            SystemInit();
-            HAL_Init();
-            SystemCoreClockUpdate();
-            r["hsi"] = SystemCoreClock;
-            RCC_OscInitTypeDef osc = {};
-            osc.OscillatorType = RCC_OSCILLATORTYPE_HSE;
-            osc.HSEState = RCC_HSE_ON;
-            RCC_ClkInitTypeDef clk = {};
-            clk.ClockType = RCC_CLOCKTYPE_SYSCLK | RCC_CLOCKTYPE_HCLK;
-            clk.SYSCLKSource = RCC_SYSCLKSOURCE_HSE;
-            clk.AHBCLKDivider = RCC_SYSCLK_DIV1;
-            r["status"] = {HAL_RCC_OscConfig(&osc), HAL_RCC_ClockConfig(&clk, FLASH_LATENCY_0)};
-            SystemCoreClockUpdate();
-            r["hse"] = SystemCoreClock;
-            sim::Board::get().cpu().halt("done");
-        });
-        board.run_until(100 * sim::kPsPerMs);
-        return r;
-    });
+    const json o =
+        board_test::run_board({.run_for = 100 * sim::kPsPerMs,
+                               .bring_up =
+                                   [] {
+                                       sim::install_vectors();
+                                       SystemInit();
+                                       HAL_Init();
+                                   },
+                               .probe =
+                                   [](json& r) {
+                                       SystemCoreClockUpdate();
+                                       r["hsi"] = SystemCoreClock;
+                                       RCC_OscInitTypeDef osc = {};
+                                       osc.OscillatorType = RCC_OSCILLATORTYPE_HSE;
+                                       osc.HSEState = RCC_HSE_ON;
+                                       RCC_ClkInitTypeDef clk = {};
+                                       clk.ClockType = RCC_CLOCKTYPE_SYSCLK | RCC_CLOCKTYPE_HCLK;
+                                       clk.SYSCLKSource = RCC_SYSCLKSOURCE_HSE;
+                                       clk.AHBCLKDivider = RCC_SYSCLK_DIV1;
+                                       r["status"] = {HAL_RCC_OscConfig(&osc),
+                                                      HAL_RCC_ClockConfig(&clk, FLASH_LATENCY_0)};
+                                       SystemCoreClockUpdate();
+                                       r["hse"] = SystemCoreClock;
+                                   }});
     EXPECT_EQ(o["hsi"], 16000000U);
     EXPECT_EQ(o["status"], json({HAL_OK, HAL_OK}));
     EXPECT_EQ(o["hse"], HSE_VALUE);
 }
 
 TEST(BoardRules, TheFirmwareBreaksNone) {
-    const json o = board_test::in_child([] {
-        sim::Board& board = sim::Board::create({});
-        board.power_on(sim::firmware_reset);
-        board.run_until(500 * sim::kPsPerMs);
-        return json{{"halted", board.cpu().halted().has_value()},
-                    {"rules", board.cpu().rules().records().size()}};
-    });
-    EXPECT_EQ(o["halted"], false);
-    EXPECT_EQ(o["rules"], 0);
+    const json o = board_test::run_board(
+        {.run_for = 500 * sim::kPsPerMs, .bring_up = sim::firmware_reset, .after = rules_of});
+    EXPECT_TRUE(o["halted"].is_null()) << o["halted"];
+    EXPECT_EQ(o["rules"], json::array());
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "named_case.hpp"
 #include "board_probe.hpp"
 #include "can.h"
 #include "sim/platform.hpp"
@@ -22,25 +23,20 @@ const std::string kReady = "[app_init] Hardware initialized\r\n";
 const std::string kQueueError = "[app_init] ERROR: Failed to create IMU queue\r\n";
 
 json boot(const sim::BoardConfig& config, sim::Picos run_for = kRunFor) {
-    return board_test::in_child([&] {
-        sim::Board& board = sim::Board::create(config);
-        board.power_on(sim::firmware_reset);
-        board.run_until(run_for);
-        json threads = json::array();
-        for (const sim::ThreadInfo& t : sim::created_threads()) {
-            threads.push_back({t.name, t.priority, t.stack_size});
-        }
-        json halted = nullptr;
-        if (const auto& h = board.cpu().halted()) {
-            halted = {{"where", h->where}, {"at_ps", h->at}};
-        }
-        return json{{"console", board_test::console_json(board)},
-                    {"threads", threads},
-                    {"heap_used", sim::kernel_heap_used()},
-                    {"halted", halted},
-                    {"system_core_clock", SystemCoreClock},
-                    {"can1_clock_refs", HAL_RCC_CAN1_CLK_ENABLED}};
-    });
+    return board_test::run_board(
+        {.config = config,
+         .run_for = run_for,
+         .bring_up = sim::firmware_reset,
+         .after = [](json& out) {
+             out["threads"] = json::array();
+             for (const sim::ThreadInfo& t : sim::created_threads()) {
+                 out["threads"].push_back({t.name, t.priority, t.stack_size});
+             }
+             out["console"] = board_test::console_json(sim::Board::get());
+             out["heap_used"] = sim::kernel_heap_used();
+             out["system_core_clock"] = SystemCoreClock;
+             out["can1_clock_refs"] = HAL_RCC_CAN1_CLK_ENABLED;
+         }});
 }
 
 std::string console_text(const json& run) {
@@ -61,16 +57,11 @@ constexpr std::size_t kQueueHeap = heap_block(80 + 4 * 36);
 const json kThreads =
     json::array({{"monitorTask", 8, 1024}, {"controlTask", 24, 2048}, {"sensorTask", 40, 1024}});
 
-struct StartCase {
-    const char* name;
+struct StartCase : named_case::Case {
     bool queue_create_fails;
     std::string console_start;
     std::size_t heap_used;
 };
-
-void PrintTo(const StartCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class Start : public ::testing::TestWithParam<StartCase> {};
 
@@ -93,7 +84,7 @@ INSTANTIATE_TEST_SUITE_P(
     Boot, Start,
     ::testing::Values(StartCase{"Normal", false, kReady, kThreadsHeap + kQueueHeap},
                       StartCase{"QueueCreationFails", true, kQueueError + kReady, kThreadsHeap}),
-    [](const auto& info) { return std::string(info.param.name); });
+    named_case::by_name);
 
 TEST(Boot, BringsTheClockTreeAndBothCanControllersUp) {
     const json run = boot({});
@@ -135,7 +126,7 @@ TEST(Boot, WithoutACrystalStopsInErrorHandlerAfterTheHseTimeout) {
     // before the clock tree is set the tick runs at 2 ms: 202 ms, plus the
     // few microseconds HAL_Init takes before it starts the tick.
     const double halted_ms =
-        static_cast<double>(run["halted"]["at_ps"].get<sim::Picos>()) / sim::kPsPerMs;
+        static_cast<double>(run["halted"]["at"].get<sim::Picos>()) / sim::kPsPerMs;
     EXPECT_GE(halted_ms, 202.0);
     EXPECT_LE(halted_ms, 202.5);
     EXPECT_EQ(console_text(run), "");

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "named_case.hpp"
 #include "board_probe.hpp"
 #include "can.h"
 #include "gpio.h"
@@ -20,7 +21,8 @@ namespace {
 
 using board_test::json;
 
-// CPACR as main found it: HAL_Init is main's first call.
+// CPACR at reset, and as main found it: HAL_Init is main's first call.
+uint32_t g_cpacr_at_reset = 0xDEADBEEF;
 uint32_t g_cpacr_at_main = 0xDEADBEEF;
 // Levels a bus wire takes while the pins are set up.
 json g_wire_levels = json::array();
@@ -48,43 +50,37 @@ sim::Picos ms(double n) {
 // Runs `probe` as the reset vector of a fresh board, with the vector table in
 // place, until it returns or `run_for` has passed.
 json on_bare_chip(const std::function<void(json&)>& probe, sim::Picos run_for = ms(500)) {
-    return board_test::in_child([&] {
-        sim::Board& board = sim::Board::create({});
-        json o = json::object();
-        bool finished = false;
-        board.power_on([&] {
-            sim::install_vectors();
-            SystemInit();
-            probe(o);
-            finished = true;
-            board.cpu().halt("probe done");
-        });
-        board.run_until(run_for);
-        o["finished"] = finished;
-        return o;
-    });
+    return board_test::run_board({.run_for = run_for,
+                                  .bring_up =
+                                      [] {
+                                          sim::install_vectors();
+                                          SystemInit();
+                                      },
+                                  .probe = probe});
 }
 
 TEST(BringUp, ResetRunsSystemInitBeforeMainAndLeavesTheCoreSetUp) {
-    const json o = board_test::in_child([] {
-        sim::Board& board = sim::Board::create({});
-        const uint32_t cpacr_at_reset = cpacr();
-        board.power_on(sim::firmware_reset);
-        board.run_until(ms(50));
-        sim::Cpu& cpu = board.cpu();
-        return json{
-            {"cpacr_at_reset", cpacr_at_reset},
-            {"cpacr_at_main", g_cpacr_at_main},
-            {"fpu", board.scb().fpu_enabled()},
-            {"aircr", board.bus().read(&SCB->AIRCR)},
-            {"grouping", cpu.priority_grouping()},
-            {"priorities",
-             {cpu.priority(PendSV_IRQn), cpu.priority(TIM1_UP_TIM10_IRQn),
-              cpu.priority(I2C2_EV_IRQn)}},
-            {"enabled", {cpu.irq_enabled(TIM1_UP_TIM10_IRQn), cpu.irq_enabled(I2C2_EV_IRQn)}},
-            {"halted", cpu.halted().has_value()},
-        };
-    });
+    const json o = board_test::run_board(
+        {.run_for = ms(50),
+         .attach = [](sim::Board&) { g_cpacr_at_reset = cpacr(); },
+         .bring_up = sim::firmware_reset,
+         .after =
+             [](json& out) {
+                 sim::Board& board = sim::Board::get();
+                 sim::Cpu& cpu = board.cpu();
+                 out.update({
+                     {"cpacr_at_reset", g_cpacr_at_reset},
+                     {"cpacr_at_main", g_cpacr_at_main},
+                     {"fpu", board.scb().fpu_enabled()},
+                     {"aircr", board.bus().read(&SCB->AIRCR)},
+                     {"grouping", cpu.priority_grouping()},
+                     {"priorities",
+                      {cpu.priority(PendSV_IRQn), cpu.priority(TIM1_UP_TIM10_IRQn),
+                       cpu.priority(I2C2_EV_IRQn)}},
+                     {"enabled",
+                      {cpu.irq_enabled(TIM1_UP_TIM10_IRQn), cpu.irq_enabled(I2C2_EV_IRQn)}},
+                 });
+             }});
     EXPECT_EQ(o["cpacr_at_reset"], 0u);
     EXPECT_EQ(o["cpacr_at_main"], 0x00F00000u);  // CP10 and CP11 full access, nothing else
     EXPECT_EQ(o["fpu"], true);
@@ -93,20 +89,15 @@ TEST(BringUp, ResetRunsSystemInitBeforeMainAndLeavesTheCoreSetUp) {
     EXPECT_EQ(o["grouping"], 3u);
     EXPECT_EQ(o["priorities"], json({15, 15, 5}));
     EXPECT_EQ(o["enabled"], json({true, true}));
-    EXPECT_EQ(o["halted"], false);
+    EXPECT_TRUE(o["halted"].is_null()) << o["halted"];
 }
 
-struct PinCase {
-    const char* name;
+struct PinCase : named_case::Case {
     char port;
     int pin;
     int level;
     uint32_t mode, type, pull, speed;  // MODER, OTYPER, PUPDR, OSPEEDR fields
 };
-
-void PrintTo(const PinCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class PinsAfterGpioInit : public ::testing::TestWithParam<PinCase> {};
 
@@ -146,7 +137,7 @@ INSTANTIATE_TEST_SUITE_P(Pins, PinsAfterGpioInit,
                                            PinCase{"LED2_PG9", 'G', 9, 0, 1, 0, 0, 0},
                                            PinCase{"SDA_PF12", 'F', 12, 1, 1, 1, 1, 3},
                                            PinCase{"SCL_PF14", 'F', 14, 1, 1, 1, 1, 3}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         named_case::by_name);
 
 TEST(BringUp, TheSharedCan1ClockIsSwitchedOnOnlyByTheFirstController) {
     const json o = on_bare_chip([](json& out) {
@@ -170,17 +161,12 @@ TEST(BringUp, TheSharedCan1ClockIsSwitchedOnOnlyByTheFirstController) {
     EXPECT_EQ(o["after_can1"], json({2, false}));
 }
 
-struct TickCase {
-    const char* name;
+struct TickCase : named_case::Case {
     uint32_t priority;
     HAL_StatusTypeDef status;
     uint32_t tick_prio;     // uwTickPrio afterwards
     uint32_t irq_priority;  // TIM1 update's NVIC priority afterwards
 };
-
-void PrintTo(const TickCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class InitTick : public ::testing::TestWithParam<TickCase> {};
 
@@ -212,7 +198,7 @@ INSTANTIATE_TEST_SUITE_P(Priorities, InitTick,
                          ::testing::Values(TickCase{"Lowest", 15, HAL_OK, 15, 15},
                                            TickCase{"Highest", 0, HAL_OK, 0, 0},
                                            TickCase{"OutOfRange", 16, HAL_ERROR, 15, 15}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         named_case::by_name);
 
 TEST(BringUp, OnlyTim1PeriodsAdvanceTheHalTick) {
     const json o = on_bare_chip([](json& out) {

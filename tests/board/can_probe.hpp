@@ -34,41 +34,37 @@ inline json frame_json(const sim::CanFrame& f, sim::Picos at) {
 /// start-up context. "can1"/"can2" hold every acknowledged frame per bus.
 inline json with_can(const sim::BoardConfig& config, const std::function<void(json&)>& probe,
                      sim::Picos run_for = 5 * sim::kPsPerS) {
-    return in_child([&] {
-        sim::Board& board = sim::Board::create(config);
-        json out = json::object();
-        json buses[2] = {json::array(), json::array()};
+    json buses[2] = {json::array(), json::array()};  // filled in the child
+    const auto log_frames = [&buses](sim::Board& board) {
         for (int n = 1; n <= 2; n++) {
-            json& log = buses[n - 1];
-            board.can_bus(n).add_listener(
-                [&log, &board](const sim::CanFrame& f, sim::Picos at, const sim::CanNode* from) {
-                    json frame = frame_json(f, at);
-                    frame["from_board"] = from == &board.can1() || from == &board.can2();
-                    log.push_back(frame);
-                });
+            board.can_bus(n).add_listener([&log = buses[n - 1], &board](const sim::CanFrame& f,
+                                                                        sim::Picos at,
+                                                                        const sim::CanNode* from) {
+                json frame = frame_json(f, at);
+                frame["from_board"] = from == &board.can1() || from == &board.can2();
+                log.push_back(frame);
+            });
         }
-        bool finished = false;
-        board.power_on([&] {
-            sim::install_vectors();
-            SystemInit();
-            HAL_Init();
-            SystemClock_Config();
-            MX_GPIO_Init();
-            MX_CAN2_Init();
-            MX_CAN1_Init();
-            probe(out);
-            finished = true;
-            board.cpu().halt("probe done");
-        });
-        board.run_until(run_for);
-        out["finished"] = finished;
-        if (const auto& h = board.cpu().halted(); h && !finished) {
-            out["halted"] = h->where;
-        }
-        out["can1"] = buses[0];
-        out["can2"] = buses[1];
-        return out;
-    });
+    };
+    return run_board({.config = config,
+                      .run_for = run_for,
+                      .attach = log_frames,
+                      .bring_up =
+                          [] {
+                              sim::install_vectors();
+                              SystemInit();
+                              HAL_Init();
+                              SystemClock_Config();
+                              MX_GPIO_Init();
+                              MX_CAN2_Init();
+                              MX_CAN1_Init();
+                          },
+                      .probe = probe,
+                      .after =
+                          [&buses](json& out) {
+                              out["can1"] = buses[0];
+                              out["can2"] = buses[1];
+                          }});
 }
 
 inline sim::Picos now() {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "named_case.hpp"
 #include "app.h"
 #include "board_probe.hpp"
 #include "sim/board/board.hpp"
@@ -36,10 +37,10 @@ extern "C" void put_sample_irq(void) {
 }
 
 json boot(const sim::BoardConfig& config, const std::vector<Sample>& samples, double run_s) {
-    return board_test::in_child([&] {
+    json frames = json::array();  // filled in the child
+    std::vector<std::unique_ptr<sim::FunctionEvent>> events;
+    const auto attach = [&](sim::Board& board) {
         g_samples = samples;
-        sim::Board& board = sim::Board::create(config);
-        json frames = json::array();
         board.can_bus(2).add_listener(
             [&](const sim::CanFrame& f, sim::Picos at, const sim::CanNode* from) {
                 json data = json::array();
@@ -51,7 +52,6 @@ json boot(const sim::BoardConfig& config, const std::vector<Sample>& samples, do
                                   {"at_s", sim::to_seconds(at)},
                                   {"from_board", from == &board.can2()}});
             });
-        std::vector<std::unique_ptr<sim::FunctionEvent>> events;
         for (const Sample& s : samples) {
             events.push_back(std::make_unique<sim::FunctionEvent>([&board](sim::Picos) {
                 sim::Cpu& cpu = board.cpu();
@@ -62,10 +62,15 @@ json boot(const sim::BoardConfig& config, const std::vector<Sample>& samples, do
             }));
             board.cpu().events().schedule(*events.back(), static_cast<sim::Picos>(s.at_s * 1e12));
         }
-        board.power_on(sim::firmware_reset);
-        board.run_until(static_cast<sim::Picos>(run_s * 1e12));
-        return json{{"console", board.console_text()}, {"frames", frames}};
-    });
+    };
+    return board_test::run_board({.config = config,
+                                  .run_for = static_cast<sim::Picos>(run_s * 1e12),
+                                  .attach = attach,
+                                  .bring_up = sim::firmware_reset,
+                                  .after = [&frames](json& out) {
+                                      out["console"] = sim::Board::get().console_text();
+                                      out["frames"] = frames;
+                                  }});
 }
 
 // The controller, computed here on its own in single precision.
@@ -195,15 +200,10 @@ TEST(ControlTask, WithoutSamplesNothingIsSentAfterStartUp) {
     EXPECT_EQ(board_frames(run["frames"]).size(), 6u);
 }
 
-struct ReportCase {
-    const char* name;
+struct ReportCase : named_case::Case {
     sim::BoardConfig config;
     int fault;
 };
-
-void PrintTo(const ReportCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class StartUpReport : public ::testing::TestWithParam<ReportCase> {};
 
@@ -222,7 +222,7 @@ INSTANTIATE_TEST_SUITE_P(Motors, StartUpReport,
                                            ReportCase{"garbage", motors(true, true, true), 1},
                                            ReportCase{"silent", motors(true, false), 1},
                                            ReportCase{"absent", motors(false, false), 1}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         named_case::by_name);
 
 std::size_t count(const std::string& text, const std::string& what) {
     std::size_t n = 0;

@@ -5,13 +5,7 @@
 // the state the run ends in (summary.json).
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <sstream>
 #include <string>
@@ -19,33 +13,13 @@
 
 #include <nlohmann/json.hpp>
 
+#include "gimbal_sim_run.hpp"
+
 namespace {
 
 namespace fs = std::filesystem;
 using nlohmann::json;
-
-std::string read_file(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-std::string shell(const std::string& command, int* status) {
-    std::string out;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr) {
-        *status = -1;
-        return out;
-    }
-    char buf[4096];
-    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, pipe)) > 0;) {
-        out.append(buf, n);
-    }
-    const int raw = ::pclose(pipe);
-    *status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    return out;
-}
+using sim_run::read_file;
 
 struct Frame {
     double at_s;
@@ -118,16 +92,11 @@ std::vector<Frame> read_candump(const std::string& text, int& error_frames) {
 }
 
 std::vector<Transaction> decode_i2c(const fs::path& vcd) {
-    int status = 0;
     // 10 ns samples: the IMU changes SDA 10 ns after SCL falls, and coarser
     // samples merge the two edges into a false STOP and START.
-    const std::string out =
-        shell("sigrok-cli -I vcd:downsample=10 -i " + vcd.string() +
-                  " -P i2c:scl=scl:sda=sda"
-                  " -A i2c=start:repeat-start:stop:ack:nack:address-read:address-write:"
-                  "data-read:data-write --protocol-decoder-samplenum 2>&1",
-              &status);
-    EXPECT_EQ(status, 0) << out;
+    const sim_run::Outcome decoded = sim_run::decode_i2c(vcd, vcd.parent_path(), 10);
+    EXPECT_EQ(decoded.status, 0) << decoded.err;
+    const std::string& out = decoded.out;
     // A transfer given up without STOP makes the next START a repeated one.
     std::vector<Transaction> list;
     std::istringstream in(out);
@@ -172,24 +141,21 @@ std::vector<Transaction> decode_i2c(const fs::path& vcd) {
 }
 
 Outcome run_scenario(const std::string& name, bool decode) {
-    std::string dir = (fs::temp_directory_path() / "fault-campaign-XXXXXX").string();
-    EXPECT_NE(::mkdtemp(dir.data()), nullptr);
+    const sim_run::TempDir dir;
     const fs::path scenario = fs::path(GIMBAL_SOURCE_DIR) / "scenarios" / "faults" / name;
-    int status = 0;
-    const std::string out = shell(std::string(GIMBAL_SIM_EXE) + " --quiet --scenario " +
-                                      scenario.string() + " --out " + dir + "/out 2>&1",
-                                  &status);
+    const fs::path out = dir.path() / "out";
+    const sim_run::Outcome run = sim_run::run_command(
+        {GIMBAL_SIM_EXE, "--quiet", "--scenario", scenario, "--out", out}, dir.path());
     Outcome r;
-    r.status = status;
-    r.console = read_file(fs::path(dir) / "out" / "console.log");
-    r.can2 = read_candump(read_file(fs::path(dir) / "out" / "can2.log"), r.can2_error_frames);
-    const std::string summary = read_file(fs::path(dir) / "out" / "summary.json");
+    r.status = run.status;
+    r.console = read_file(out / "console.log");
+    r.can2 = read_candump(read_file(out / "can2.log"), r.can2_error_frames);
+    const std::string summary = read_file(out / "summary.json");
     r.summary = summary.empty() ? json::object() : json::parse(summary);
     if (decode) {
-        r.i2c = decode_i2c(fs::path(dir) / "out" / "i2c.vcd");
+        r.i2c = decode_i2c(out / "i2c.vcd");
     }
-    EXPECT_TRUE(status == 0 || status == 3) << out;
-    fs::remove_all(dir);
+    EXPECT_TRUE(run.status == 0 || run.status == 3) << run.out << run.err;
     return r;
 }
 

@@ -2,104 +2,28 @@
 // how it refuses bad input.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
-extern char** environ;
+#include "named_case.hpp"
+#include "gimbal_sim_run.hpp"
 
 namespace {
 
-namespace fs = std::filesystem;
 using nlohmann::json;
+using sim_run::lines_of;
+using sim_run::Outcome;
+using sim_run::read_file;
+using sim_run::write_file;
+namespace fs = sim_run::fs;
 
-struct Outcome {
-    int status = -1;  // exit status, or -1 if the command did not exit
-    std::string out;
-    std::string err;
-};
-
-std::string read_file(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void write_file(const fs::path& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
-
-class GimbalSim : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        std::string name = (fs::temp_directory_path() / "gimbal-sim-test-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(name.data()), nullptr);
-        dir_ = name;
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
-    /// Runs gimbal-sim with `args`, its standard output and error into files.
-    Outcome run(const std::vector<std::string>& args) {
-        std::vector<std::string> all = {GIMBAL_SIM_EXE};
-        all.insert(all.end(), args.begin(), args.end());
-        return run_command(all);
-    }
-    /// Runs a shell script, $SIM being gimbal-sim and $D the test's folder.
-    Outcome run_shell(const std::string& script) {
-        return run_command(
-            {"/usr/bin/env", "SIM=" GIMBAL_SIM_EXE, "D=" + dir_.string(), "/bin/sh", "-c", script});
-    }
-    Outcome run_command(std::vector<std::string> all) {
-        const fs::path out = dir_ / "stdout", err = dir_ / "stderr";
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0644);
-        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                         0644);
-        std::vector<char*> argv;
-        for (std::string& a : all) {
-            argv.push_back(a.data());
-        }
-        argv.push_back(nullptr);
-        pid_t pid = 0;
-        Outcome o;
-        const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        if (spawned != 0) {
-            ADD_FAILURE() << "cannot start " << all[0];
-            return o;
-        }
-        int status = 0;
-        ::waitpid(pid, &status, 0);
-        o.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        o.out = read_file(out);
-        o.err = read_file(err);
-        return o;
-    }
-
-    fs::path scenario(const std::string& text) {
-        const fs::path path = dir_ / "scenario.json";
-        write_file(path, text);
-        return path;
-    }
-
-    fs::path dir_;
-};
+using GimbalSim = sim_run::GimbalSimTest;
 
 // Every figure but the wall-clock ones must repeat run after run.
 json comparable_summary(const fs::path& folder) {
@@ -200,16 +124,11 @@ TEST_F(GimbalSim, SummaryReportsClocksCanBitRatesAndLedPins) {
     EXPECT_EQ(summary["leds"], json({0, 1, 1}));  // the start pattern: LED 0 off, 1 and 2 on
 }
 
-struct BadInput {
-    const char* name;
+struct BadInput : named_case::Case {
     const char* scenario;  // null: no scenario file
     std::vector<std::string> args;
     const char* named;  // what the message must name
 };
-
-void PrintTo(const BadInput& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class RefusesBadInput : public GimbalSim, public ::testing::WithParamInterface<BadInput> {};
 
@@ -265,18 +184,15 @@ TEST_F(GimbalSim, WritesCanLogsThatPythonCanReadsAndTheDbcDecodes) {
     const Outcome o = run({"--scenario", file, "--duration", "6", "--out", dir_ / "o", "--quiet"});
     ASSERT_EQ(o.status, 0) << o.err;
     EXPECT_EQ(read_file(dir_ / "o" / "can1.log"), "");
-    const fs::path frames = dir_ / "frames.json";
     const std::string reader =
         "import can, json, sys\n"
         "print(json.dumps([[round(m.timestamp * 1e6), m.channel, m.arbitration_id,\n"
         "                   m.is_extended_id, bytes(m.data).hex().upper()]\n"
         "                  for m in can.CanutilsLogReader(sys.argv[1])]))\n";
-    write_file(dir_ / "read.py", reader);
-    ASSERT_EQ(std::system(("/usr/bin/python3 " + (dir_ / "read.py").string() + " " +
-                           (dir_ / "o" / "can2.log").string() + " > " + frames.string())
-                              .c_str()),
-              0);
-    const json got = json::parse(read_file(frames));
+    const fs::path log = dir_ / "o" / "can2.log";
+    const Outcome read = sim_run::run_command({"/usr/bin/python3", "-c", reader, log}, dir_);
+    ASSERT_EQ(read.status, 0) << read.err;
+    const json got = json::parse(read.out);
     const std::vector<std::pair<int, std::string>> expected = {
         {0x141, "8000000000000000"}, {0x141, "8000000000000000"},  // close, echo
         {0x142, "8000000000000000"}, {0x142, "8000000000000000"},
@@ -304,12 +220,10 @@ TEST_F(GimbalSim, WritesCanLogsThatPythonCanReadsAndTheDbcDecodes) {
     EXPECT_EQ(got[1][0].get<int64_t>() - got[0][0].get<int64_t>(), 321);
     EXPECT_GT(got[4][0].get<int64_t>() - got[3][0].get<int64_t>(), 5000000);  // the 5 s wait
 
-    const fs::path decoded = dir_ / "decoded.txt";
-    ASSERT_EQ(std::system(("/usr/bin/python3 " GIMBAL_SOURCE_DIR "/tools/can/decode-log " +
-                           (dir_ / "o" / "can2.log").string() + " > " + decoded.string())
-                              .c_str()),
-              0);
-    const std::string text = read_file(decoded);
+    const Outcome decoded = sim_run::run_command(
+        {"/usr/bin/python3", GIMBAL_SOURCE_DIR "/tools/can/decode-log", log}, dir_);
+    ASSERT_EQ(decoded.status, 0) << decoded.err;
+    const std::string& text = decoded.out;
     EXPECT_NE(text.find("141#8000000000000000  Motor_141 Command=close"), std::string::npos)
         << text;
     EXPECT_NE(text.find("142#A200000000000000  Motor_142 Command=speed_control Temperature=0 degC "
@@ -322,20 +236,7 @@ TEST_F(GimbalSim, WritesCanLogsThatPythonCanReadsAndTheDbcDecodes) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, RefusesBadInput, ::testing::ValuesIn(kBadInputs),
-                         [](const auto& info) { return std::string(info.param.name); });
-
-}  // namespace
-
-namespace {
-
-std::vector<std::string> lines_of(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(line);
-    }
-    return lines;
-}
+                         named_case::by_name);
 
 double time_of_trace_row(const std::string& line) {
     return std::stod(line.substr(0, line.find(',')));

@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 
+#include "named_case.hpp"
 #include "board_probe.hpp"
 #include "gpio.h"
 #include "i2c.h"
@@ -18,8 +19,7 @@ using board_test::json;
 
 using Call = std::function<HAL_StatusTypeDef(uint32_t timeout)>;
 
-struct Transfer {
-    const char* name;
+struct Transfer : named_case::Case {
     Call call;
 };
 
@@ -40,27 +40,18 @@ const Transfer kTransfers[] = {
      }},
 };
 
-void PrintTo(const Transfer& t, std::ostream* os) {
-    *os << t.name;
-}
-
 /// Runs `probe` after the firmware's clock, pin and I2C2 set-up, in a child.
 json after_i2c2_init(const std::function<void(json&)>& probe) {
-    return board_test::in_child([&] {
-        sim::Board& b = sim::Board::create({});
-        json out = json::object();
-        b.power_on([&] {
-            sim::install_vectors();
-            HAL_Init();
-            SystemClock_Config();
-            MX_GPIO_Init();
-            MX_I2C2_Init();
-            probe(out);
-            b.cpu().halt("probe done");
-        });
-        b.run_until(2 * sim::kPsPerS);
-        return out;
-    });
+    return board_test::run_board({.run_for = 2 * sim::kPsPerS,
+                                  .bring_up =
+                                      [] {
+                                          sim::install_vectors();
+                                          HAL_Init();
+                                          SystemClock_Config();
+                                          MX_GPIO_Init();
+                                          MX_I2C2_Init();
+                                      },
+                                  .probe = probe});
 }
 
 double now_us() {
@@ -93,8 +84,7 @@ TEST_P(I2c2Transfer, EndsInAnUnansweredAddress) {
     EXPECT_EQ(r["again_error"], HAL_I2C_ERROR_AF);
 }
 
-INSTANTIATE_TEST_SUITE_P(Calls, I2c2Transfer, ::testing::ValuesIn(kTransfers),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Calls, I2c2Transfer, ::testing::ValuesIn(kTransfers), named_case::by_name);
 
 TEST(I2c2, BusyHandleOrBusAndATimeoutTooShortForTheStart) {
     const json r = after_i2c2_init([](json& out) {

@@ -10,7 +10,7 @@
 
 #include "sim/board/board.hpp"
 #include "sim/platform.hpp"
-#include "sim/testing/fresh_process.hpp"
+#include "sim/testing/board_run.hpp"
 #include "stm32f4xx_hal.h"
 
 namespace i2c_test {
@@ -51,23 +51,14 @@ inline void bring_up_bus() {
 /// child process, for at most `run_for` of virtual time.
 inline json on_bus(const std::function<void(json&)>& probe, const sim::BoardConfig& config = {},
                    sim::Picos run_for = 5 * sim::kPsPerS) {
-    const auto child = sim::testing::in_fresh_process([&] {
-        sim::Board& b = sim::Board::create(config);
-        json out = json::object();
-        bool finished = false;
-        b.power_on([&] {
-            sim::install_vectors();  // the clock set-up starts the HAL tick on TIM1
-            bring_up_bus();
-            probe(out);
-            finished = true;
-            b.cpu().halt("probe done");
-        });
-        b.run_until(run_for);
-        out["finished"] = finished;
-        return out.dump();
-    });
-    EXPECT_TRUE(child.ok) << child.failure;
-    const json r = child.ok ? json::parse(child.payload) : json::object();
+    const json r = sim::testing::run_board({.config = config,
+                                            .run_for = run_for,
+                                            .bring_up =
+                                                [] {
+                                                    sim::install_vectors();  // for the HAL tick
+                                                    bring_up_bus();
+                                                },
+                                            .probe = probe});
     EXPECT_TRUE(r.value("finished", false));
     return r;
 }

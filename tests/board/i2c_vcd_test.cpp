@@ -2,73 +2,40 @@
 // decoder (sigrok-cli's) reads from it for the sensor task's read.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
 #include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <map>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "gimbal_sim_run.hpp"
+
 namespace {
 
-namespace fs = std::filesystem;
-
-std::string read_file(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-std::string run(const std::string& command, int* status) {
-    std::string out;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr) {
-        *status = -1;
-        return out;
-    }
-    char buf[4096];
-    std::size_t n = 0;
-    while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) {
-        out.append(buf, n);
-    }
-    const int raw = ::pclose(pipe);
-    *status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    return out;
-}
-
-std::vector<std::string> lines_of(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(line);
-    }
-    return lines;
-}
+namespace fs = sim_run::fs;
+using sim_run::lines_of;
+using sim_run::read_file;
 
 class I2cVcd : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
-        std::string name = (fs::temp_directory_path() / "i2c-vcd-test-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(name.data()), nullptr);
-        dir_ = name;
-        std::ofstream(dir_ / "scenario.json")
-            << R"({"imu": {"raw": {"roll": 4660, "pitch": -16384, "yaw": -1, "temp": 2345}}})";
+        temp_ = std::make_unique<sim_run::TempDir>();
+        dir_ = temp_->path();
+        sim_run::write_file(
+            dir_ / "scenario.json",
+            R"({"imu": {"raw": {"roll": 4660, "pitch": -16384, "yaw": -1, "temp": 2345}}})");
         // Long enough for the first read (it starts after the start-up lines).
-        int status = 0;
-        run(std::string(GIMBAL_SIM_EXE) + " --quiet --duration 0.02 --scenario " +
-                (dir_ / "scenario.json").string() + " --out " + (dir_ / "out").string(),
-            &status);
-        ASSERT_EQ(status, 0);
+        const sim_run::Outcome o =
+            sim_run::run_command({GIMBAL_SIM_EXE, "--quiet", "--duration", "0.02", "--scenario",
+                                  dir_ / "scenario.json", "--out", dir_ / "out"},
+                                 dir_);
+        ASSERT_EQ(o.status, 0) << o.err;
     }
-    static void TearDownTestSuite() { fs::remove_all(dir_); }
-    static fs::path dir_;
+    static void TearDownTestSuite() { temp_.reset(); }
+    static inline std::unique_ptr<sim_run::TempDir> temp_;
+    static inline fs::path dir_;
 };
-fs::path I2cVcd::dir_;
 
 TEST_F(I2cVcd, TwoOneBitWiresInNanosecondsWithValueChangesOnlyAndAClosingTime) {
     const std::vector<std::string> lines = lines_of(read_file(dir_ / "out" / "i2c.vcd"));
@@ -128,14 +95,10 @@ TEST_F(I2cVcd, TwoOneBitWiresInNanosecondsWithValueChangesOnlyAndAClosingTime) {
 }
 
 TEST_F(I2cVcd, AStandardDecoderReadsTheSensorTransaction) {
-    int status = 0;
-    const std::string decoded =
-        run("sigrok-cli -I vcd -i " + (dir_ / "out" / "i2c.vcd").string() +
-                " -P i2c:scl=scl:sda=sda"
-                " -A i2c=start:repeat-start:stop:ack:nack:address-read:address-write:data-read:"
-                "data-write --protocol-decoder-samplenum 2>&1",
-            &status);
-    ASSERT_EQ(status, 0) << decoded;
+    const sim_run::Outcome o = sim_run::decode_i2c(dir_ / "out" / "i2c.vcd", dir_);
+    ASSERT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.err, "");
+    const std::string& decoded = o.out;
     std::vector<std::string> events;
     long long start_ns = -1, stop_ns = -1;
     for (const std::string& line : lines_of(decoded)) {

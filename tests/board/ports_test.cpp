@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "named_case.hpp"
 #include "board_probe.hpp"
 #include "gpio.h"
 #include "gpio_if.h"
@@ -175,18 +176,13 @@ uint32_t usart_brr(const char* name) {
 // Bytes USART6 puts on its transmit pin.
 std::string g_usart6;
 
-struct PortCase {
-    const char* name;
+struct PortCase : named_case::Case {
     std::function<json()> run;  // in the start-up context after bring-up
     json results;
     std::vector<std::string> hal_calls;
     std::string usart1 = "";  // what the case sends on each UART
     std::string usart6 = "";
 };
-
-void PrintTo(const PortCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 struct Outcome {
     json results;
@@ -195,41 +191,44 @@ struct Outcome {
 };
 
 Outcome run_case(const PortCase& c) {
-    const json out = board_test::in_child([&] {
-        sim::Board& board = sim::Board::create({});
-        board.model<sim::Usart>("USART6").set_sink(
-            [](uint8_t byte, sim::Picos) { g_usart6.push_back(static_cast<char>(byte)); });
-        json o;
-        board.power_on([&] {
-            sim::install_vectors();
-            SystemInit();
-            HAL_Init();
-            SystemClock_Config();
-            MX_GPIO_Init();
-            MX_I2C2_Init();
-            MX_USART1_UART_Init();
-            MX_USART6_UART_Init();
-            hal_led_init_all();
-            hal_gpio_init_all();
-            hal_i2c_init_all();
-            hal_uart_init_all();
-            const std::size_t console_before = board.console().size();
-            g_recording = true;
-            o["results"] = c.run();
-            g_recording = false;
-            HAL_Delay(2);  // the last byte leaves the shift register
-            std::string sent;
-            for (std::size_t i = console_before; i < board.console().size(); i++) {
-                sent.push_back(static_cast<char>(board.console()[i].byte));
-            }
-            o["usart1"] = sent;
-            o["usart6"] = g_usart6;
-            o["calls"] = g_calls;
-            board.cpu().halt("probe done");
-        });
-        board.run_until(5 * sim::kPsPerS);
-        return o;
-    });
+    std::size_t console_before = 0;
+    const json out = board_test::run_board(
+        {.run_for = 5 * sim::kPsPerS,
+         .attach =
+             [](sim::Board& board) {
+                 board.model<sim::Usart>("USART6").set_sink(
+                     [](uint8_t byte, sim::Picos) { g_usart6.push_back(static_cast<char>(byte)); });
+             },
+         .bring_up =
+             [&console_before] {
+                 sim::install_vectors();
+                 SystemInit();
+                 HAL_Init();
+                 SystemClock_Config();
+                 MX_GPIO_Init();
+                 MX_I2C2_Init();
+                 MX_USART1_UART_Init();
+                 MX_USART6_UART_Init();
+                 hal_led_init_all();
+                 hal_gpio_init_all();
+                 hal_i2c_init_all();
+                 hal_uart_init_all();
+                 console_before = sim::Board::get().console().size();
+             },
+         .probe =
+             [&c](json& o) {
+                 g_recording = true;
+                 o["results"] = c.run();
+                 g_recording = false;
+                 HAL_Delay(2);  // the last byte leaves the shift register
+             },
+         .after =
+             [&console_before](json& o) {
+                 const std::string console = sim::Board::get().console_text();
+                 o["usart1"] = console.substr(std::min(console_before, console.size()));
+                 o["usart6"] = g_usart6;
+                 o["calls"] = g_calls;
+             }});
     return {out.value("results", json()), out.value("calls", std::vector<std::string>{}),
             out.value("usart1", std::string("<no result>")), out.value("usart6", std::string())};
 }
@@ -383,7 +382,6 @@ const PortCase kCases[] = {
      {"UART_Receive huart6 4 5", "UART_Abort huart6"}},
 };
 
-INSTANTIATE_TEST_SUITE_P(Ports, Port, ::testing::ValuesIn(kCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Ports, Port, ::testing::ValuesIn(kCases), named_case::by_name);
 
 }  // namespace

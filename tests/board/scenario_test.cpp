@@ -9,16 +9,16 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <fstream>
 #include <regex>
-#include <sstream>
 #include <string>
 
+#include "gimbal_sim_run.hpp"
 #include "sim/app/scenario.hpp"
 
 namespace {
 
 using nlohmann::json;
+using sim_run::read_file;
 
 std::string refusal(const std::string& text) {
     try {
@@ -149,13 +149,6 @@ TEST(ScenarioReader, ReadsEveryKeyOfTheTables) {
     }
 }
 
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 // The README's table between its markers and the fuzz dictionary are what
 // the tables make; GIMBAL_WRITE_KEYS=1 writes them anew.
 TEST(ScenarioKeys, ReadmeTableAndFuzzDictionaryAreTheTables) {
@@ -169,8 +162,8 @@ TEST(ScenarioKeys, ReadmeTableAndFuzzDictionaryAreTheTables) {
     const std::string table = readme.substr(from + begin.size(), to - from - begin.size());
     if (std::getenv("GIMBAL_WRITE_KEYS") != nullptr) {
         readme.replace(from + begin.size(), to - from - begin.size(), sim::scenario_key_table());
-        std::ofstream(readme_path, std::ios::binary) << readme;
-        std::ofstream(dict_path, std::ios::binary) << sim::scenario_dictionary();
+        sim_run::write_file(readme_path, readme);
+        sim_run::write_file(dict_path, sim::scenario_dictionary());
         return;
     }
     EXPECT_EQ(table, sim::scenario_key_table()) << "run with GIMBAL_WRITE_KEYS=1 to rewrite";

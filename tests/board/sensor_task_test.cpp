@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "named_case.hpp"
 #include "app.h"
 #include "board_probe.hpp"
 #include "hal_soft_i2c.h"
@@ -55,26 +56,32 @@ struct Boot {
 };
 
 Boot boot(const sim::BoardConfig& config, sim::Picos run_for) {
-    const json r = board_test::in_child([&] {
-        sim::Board& board = sim::Board::create(config);
-        std::vector<double> starts;
-        board.i2c_sda().listen([&](int level, sim::Picos at) {
-            if (level == 0 && board.i2c_scl().level() == 1) {
-                starts.push_back(static_cast<double>(at) / 1e9);
-            }
-        });
-        board.power_on(sim::firmware_reset);
-        board.run_until(run_for);
-        json puts = json::array();
-        for (const Put& p : g_puts) {
-            puts.push_back({{"angle", {p.record.angle[0], p.record.angle[1], p.record.angle[2]}},
-                            {"prio", p.prio},
-                            {"timeout", p.timeout},
-                            {"ms", static_cast<double>(p.at) / 1e9}});
-        }
-        return json{
-            {"console", board_test::console_json(board)}, {"puts", puts}, {"starts", starts}};
-    });
+    json starts = json::array();  // filled in the child
+    const json r = board_test::run_board(
+        {.config = config,
+         .run_for = run_for,
+         .attach =
+             [&starts](sim::Board& board) {
+                 board.i2c_sda().listen([&starts, &board](int level, sim::Picos at) {
+                     if (level == 0 && board.i2c_scl().level() == 1) {
+                         starts.push_back(static_cast<double>(at) / 1e9);
+                     }
+                 });
+             },
+         .bring_up = sim::firmware_reset,
+         .after =
+             [&starts](json& out) {
+                 out["puts"] = json::array();
+                 for (const Put& p : g_puts) {
+                     out["puts"].push_back(
+                         {{"angle", {p.record.angle[0], p.record.angle[1], p.record.angle[2]}},
+                          {"prio", p.prio},
+                          {"timeout", p.timeout},
+                          {"ms", static_cast<double>(p.at) / 1e9}});
+                 }
+                 out["console"] = board_test::console_json(sim::Board::get());
+                 out["starts"] = starts;
+             }});
     Boot b;
     // The sensor thread's lines only: the control thread prints its own start-up.
     std::istringstream all(board_test::text_of(r["console"]["bytes"]));
@@ -118,15 +125,10 @@ TEST(SensorTask, WorkedExampleOncePerPassAndQueued) {
     EXPECT_NEAR(period, 512.0, 1.0);  // 500 ms sleep, the 1.33 ms read, three console lines
 }
 
-struct PassCase {
-    const char* name;
+struct PassCase : named_case::Case {
     int16_t roll, pitch, yaw, temp;
     std::string lines;
 };
-
-void PrintTo(const PassCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class SensorTaskPass : public ::testing::TestWithParam<PassCase> {};
 
@@ -159,7 +161,7 @@ INSTANTIATE_TEST_SUITE_P(
                                "[sensor_task] raw data: 0x0000, 0x0000, 0x0000\n"
                                "[sensor_task] angle: -  0.000, -  0.000, -  0.000\n"
                                "[sensor_task] temp data: -327.68\n"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    named_case::by_name);
 
 TEST(SensorTask, WithoutTheImuNothingIsPrintedOrQueuedAndReadsRepeatEvery510ms) {
     sim::BoardConfig config;

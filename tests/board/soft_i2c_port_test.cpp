@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "named_case.hpp"
 #include "i2c_board.hpp"
 #include "i2c_wave.hpp"
 
@@ -146,18 +147,13 @@ TEST(SoftI2cEngine, DeadlineAndDelayAcrossACounterWrap) {
 
 // ---------------------------------------------------------------- primitives
 
-struct StartCase {
-    const char* name;
+struct StartCase : named_case::Case {
     sim::Picos sda_held_for;  // from the START on
     sim::Picos scl_held_for;
     int rc;
     std::string console;
     Tokens tokens;
 };
-
-void PrintTo(const StartCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class SoftI2cStart : public ::testing::TestWithParam<StartCase> {};
 
@@ -212,7 +208,7 @@ INSTANTIATE_TEST_SUITE_P(
                   -1,
                   kSclTimeout + "[i2c] START: scl_wait_high timeout\r\n",
                   {}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    named_case::by_name);
 
 TEST(SoftI2cEngine, WriteByteSendsMsbFirstThenReleasesForTheAck) {
     const json r = i2c_test::on_bus([](json& out) {
@@ -280,15 +276,10 @@ TEST(SoftI2cEngine, AByteAfterTheDeadlinePassesOnlyIfSclRisesAtOnce) {
 
 // ---------------------------------------------------------------- transactions
 
-struct MemReadCase {
-    const char* name;
+struct MemReadCase : named_case::Case {
     uint16_t dev_addr, mem_addr, mem_addr_size, size;
     Tokens tokens;
 };
-
-void PrintTo(const MemReadCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class SoftI2cMemRead : public ::testing::TestWithParam<MemReadCase> {};
 
@@ -351,23 +342,18 @@ INSTANTIATE_TEST_SUITE_P(
                     {"S", "A0+", "3D+", "Sr", "A1+", "34-", "P"}},
         // Yaw's low byte starts with a 1: the device leaves SDA free for the STOP.
         MemReadCase{"NoDataBytes", 0xA0, 0x3F, 1, 0, {"S", "A0+", "3F+", "Sr", "A1+", "P"}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    named_case::by_name);
 
 // Each failure of mem_read: the clock is held low from the Nth falling edge of SCL on
 // (counted from the START), past a 5 ms deadline; or no device answers. A STOP sent
 // while the clock is still held never shows on the wire.
-struct FailCase {
-    const char* name;
+struct FailCase : named_case::Case {
     int hold_from_fall;  // 0: no hold
     bool present;
     std::string console;
     Tokens tokens;
     std::vector<int> lines_after;  // SCL, SDA once the hold is over
 };
-
-void PrintTo(const FailCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class SoftI2cMemReadFails : public ::testing::TestWithParam<FailCase> {};
 
@@ -435,7 +421,7 @@ INSTANTIATE_TEST_SUITE_P(
                                kSclTimeout + "[mem_read] i2c_read_byte timeout byte=2\r\n",
                                {"S", "A0+", "3D+", "Sr", "A1+", "34+", "12+"},
                                {1, 0}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    named_case::by_name);
 
 TEST(SoftI2cTransactions, WritesAndPlainReads) {
     const json r = i2c_test::on_bus([](json& out) {

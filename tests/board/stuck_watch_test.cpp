@@ -6,6 +6,7 @@
 
 #include <atomic>
 
+#include "named_case.hpp"
 #include "sim/app/stuck_watch.hpp"
 #include "sim/board/board.hpp"
 #include "sim/platform.hpp"
@@ -53,6 +54,6 @@ TEST_P(StuckWatch, EndsOnlyARunWhoseVirtualTimeStandsStill) {
 INSTANTIATE_TEST_SUITE_P(Loops, StuckWatch,
                          ::testing::Values(Case{"CallsNothing", false, 42},
                                            Case{"CallsThePlatform", true, 0}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         named_case::by_name);
 
 }  // namespace

@@ -2,9 +2,7 @@
 // README's list of outputs against the registry.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
-
+#include "gimbal_sim_run.hpp"
 #include "sim/app/outputs/writer.hpp"
 #include "sim/app/run.hpp"
 
@@ -37,14 +35,12 @@ INSTANTIATE_TEST_SUITE_P(Timings, CanBitRate,
                              BitTiming{0x01230000u, 42000000, 0}, BitTiming{0, 42000000, 0}));
 
 TEST(OutputRegistry, IsTheReadmesListOfOutputs) {
-    std::ifstream in(GIMBAL_SOURCE_DIR "/README.md");
-    std::ostringstream readme;
-    readme << in.rdbuf();
+    const std::string readme = sim_run::read_file(GIMBAL_SOURCE_DIR "/README.md");
     const std::string begin = "<!-- outputs: from sim/app/outputs/registry.cpp -->\n";
-    const std::size_t at = readme.str().find(begin);
+    const std::size_t at = readme.find(begin);
     ASSERT_NE(at, std::string::npos);
     const std::string table = sim::output_table_markdown();
-    EXPECT_EQ(readme.str().substr(at + begin.size(), table.size()), table);
+    EXPECT_EQ(readme.substr(at + begin.size(), table.size()), table);
 }
 
 }  // namespace

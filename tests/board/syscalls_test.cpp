@@ -7,7 +7,9 @@
 #include <cstdint>
 #include <sys/stat.h>
 
+#include "named_case.hpp"
 #include "board_probe.hpp"
+#include "sim/testing/fresh_process.hpp"
 
 // The firmware's system calls as the virtual board names them.
 extern "C" {
@@ -32,18 +34,13 @@ uintptr_t sbrk(ptrdiff_t incr) {
     return reinterpret_cast<uintptr_t>(gimbal_fw_sbrk(incr));
 }
 
-struct SbrkCase {
-    const char* name;
+struct SbrkCase : named_case::Case {
     ptrdiff_t first;   // the first request, into a fresh heap
     ptrdiff_t second;  // then this one
     uintptr_t first_result, second_result;
     int second_errno;
     uintptr_t end_after;  // heap end afterwards, as _sbrk(0) reports it
 };
-
-void PrintTo(const SbrkCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 constexpr ptrdiff_t kAll = static_cast<ptrdiff_t>(kLimit - kEnd);
 
@@ -71,7 +68,7 @@ INSTANTIATE_TEST_SUITE_P(
                                kEnd + 16},
                       SbrkCase{"NothingLeftAtTheLimit", kAll, 1, kEnd, kFailed, ENOMEM, kLimit},
                       SbrkCase{"FirstRequestTooLarge", kAll + 1, 0, kFailed, kEnd, 0, kEnd}),
-    [](const auto& info) { return std::string(info.param.name); });
+    named_case::by_name);
 
 // Every descriptor is the console: stdin, stdout, stderr, any other, invalid.
 class Descriptor : public ::testing::TestWithParam<int> {};

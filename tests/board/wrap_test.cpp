@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "named_case.hpp"
 #include "board_probe.hpp"
 #include "sim/board/board.hpp"
 #include "sim/platform.hpp"
@@ -28,17 +29,24 @@ sim::BoardConfig motors_present(bool present) {
 
 // Console bytes with their times and CAN2's frames with theirs.
 json boot(const sim::BoardConfig& config, double run_s) {
-    return board_test::in_child([&] {
-        sim::Board& board = sim::Board::create(config);
-        json frames = json::array();
-        board.can_bus(2).add_listener(
-            [&](const sim::CanFrame& f, sim::Picos at, const sim::CanNode*) {
-                frames.push_back({{"id", f.id}, {"dlc", f.dlc}, {"b0", f.data[0]}, {"at_ps", at}});
-            });
-        board.power_on(sim::firmware_reset);
-        board.run_until(static_cast<sim::Picos>(run_s * 1e12));
-        return json{{"console", board_test::console_json(board)}, {"frames", frames}};
-    });
+    json frames = json::array();  // filled in the child
+    return board_test::run_board(
+        {.config = config,
+         .run_for = static_cast<sim::Picos>(run_s * 1e12),
+         .attach =
+             [&frames](sim::Board& board) {
+                 board.can_bus(2).add_listener(
+                     [&frames](const sim::CanFrame& f, sim::Picos at, const sim::CanNode*) {
+                         frames.push_back(
+                             {{"id", f.id}, {"dlc", f.dlc}, {"b0", f.data[0]}, {"at_ps", at}});
+                     });
+             },
+         .bring_up = sim::firmware_reset,
+         .after =
+             [&frames](json& out) {
+                 out["console"] = board_test::console_json(sim::Board::get());
+                 out["frames"] = frames;
+             }});
 }
 
 struct TickStart {
@@ -81,7 +89,7 @@ INSTANTIATE_TEST_SUITE_P(Starts, TicksNearTheWrap,
                              // The loop's 10 and 20 ms waits and the sensor's 500 ms ones span it.
                              TickStart{"WrapInTheLoop", 0xFFFFFFFFU - 5800},
                              TickStart{"LastTickBeforeTheWrap", 0xFFFFFFFFU}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         named_case::by_name);
 
 struct Passes {
     std::vector<double> starts_ms;  // the first edge after more than 100 ms of quiet bus
@@ -90,26 +98,32 @@ struct Passes {
 
 // The sensor thread's passes on the bus over `run_s`.
 Passes passes(const sim::BoardConfig& config, double run_s) {
-    const json r = board_test::in_child([&] {
-        sim::Board& board = sim::Board::create(config);
-        json starts = json::array(), busy = json::array();
-        sim::Picos first = 0, last = 0;
-        auto edge = [&](sim::Picos at) {
-            if (at - last > 100 * sim::kPsPerMs) {
-                if (first != 0) {
-                    busy.push_back(static_cast<double>(last - first) / sim::kPsPerUs);
-                }
-                starts.push_back(sim::to_seconds(at) * 1e3);
-                first = at;
+    json starts = json::array(), busy = json::array();  // filled in the child
+    sim::Picos first = 0, last = 0;
+    const auto edge = [&](sim::Picos at) {
+        if (at - last > 100 * sim::kPsPerMs) {
+            if (first != 0) {
+                busy.push_back(static_cast<double>(last - first) / sim::kPsPerUs);
             }
-            last = at;
-        };
-        board.i2c_scl().listen([&](int, sim::Picos at) { edge(at); });
-        board.i2c_sda().listen([&](int, sim::Picos at) { edge(at); });
-        board.power_on(sim::firmware_reset);
-        board.run_until(static_cast<sim::Picos>(run_s * 1e12));
-        return json{{"starts", starts}, {"busy", busy}};
-    });
+            starts.push_back(sim::to_seconds(at) * 1e3);
+            first = at;
+        }
+        last = at;
+    };
+    const json r = board_test::run_board(
+        {.config = config,
+         .run_for = static_cast<sim::Picos>(run_s * 1e12),
+         .attach =
+             [&edge](sim::Board& board) {
+                 board.i2c_scl().listen([&edge](int, sim::Picos at) { edge(at); });
+                 board.i2c_sda().listen([&edge](int, sim::Picos at) { edge(at); });
+             },
+         .bring_up = sim::firmware_reset,
+         .after =
+             [&](json& out) {
+                 out["starts"] = starts;
+                 out["busy"] = busy;
+             }});
     return {r.value("starts", std::vector<double>{}), r.value("busy", std::vector<double>{})};
 }
 
@@ -154,6 +168,6 @@ INSTANTIATE_TEST_SUITE_P(Bus, CycleCounterWraps,
                          ::testing::Values(CounterCase{"ImuAnswering", true, 512.0, 130.0},
                                            // each pass waits out the acknowledge limit
                                            CounterCase{"ImuAbsent", false, 510.0, 55.0}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         named_case::by_name);
 
 }  // namespace

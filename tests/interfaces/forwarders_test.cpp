@@ -1,6 +1,7 @@
 // The forwarders of the interface layer against stand-in port tables.
 #include <gtest/gtest.h>
 
+#include "named_case.hpp"
 #include "can_if.h"
 #include "led_if.h"
 #include "soft_i2c_if.h"
@@ -56,18 +57,13 @@ void install(Table t) {
     Register(t == Table::kNone ? nullptr : t == Table::kFull ? &Full : &holey);
 }
 
-struct Forwarder {
-    const char* name;
+struct Forwarder : named_case::Case {
     const char* slot;  // stand-in that must run
     int arg;           // second argument that must reach it
     bool passes_msg;
     void (*install)(Table);
     int (*call)();
 };
-
-void PrintTo(const Forwarder& f, std::ostream* os) {
-    *os << f.name;
-}
 
 constexpr int kCh = 7;  // on no board: the layer must not interpret channels
 can_message_t g_msg;

@@ -13,7 +13,7 @@
 #include "cmsis_os2.h"
 #include "sim/board/board.hpp"
 #include "sim/platform.hpp"
-#include "sim/testing/fresh_process.hpp"
+#include "sim/testing/board_run.hpp"
 #include "stm32f4xx.h"
 #include "task.h"
 
@@ -32,8 +32,11 @@ inline double now_us() {
 }
 
 inline void note(const std::string& what, json value = nullptr) {
-    g_trace.push_back(
-        {{"what", what}, {"tick", osKernelGetTickCount()}, {"us", now_us()}, {"value", value}});
+    g_trace.push_back({{"what", what},
+                       {"tick", osKernelGetTickCount()},
+                       {"us", now_us()},
+                       {"at", sim::Board::get().cpu().now()},
+                       {"value", value}});
 }
 
 inline osThreadId_t spawn(const char* name, osPriority_t priority, Body body,
@@ -64,35 +67,30 @@ inline void spin_ticks(uint32_t ticks) {
 // start, runs it for `ms` of virtual time and returns the trace.
 inline json boot(const std::function<void()>& setup, double ms, sim::BoardConfig config = {},
                  unsigned wall_limit_s = 300) {
-    const auto child = sim::testing::in_fresh_process(
-        [&] {
-            sim::Board& board = sim::Board::create(config);
-            board.power_on([&] {
-                osKernelInitialize();
-                setup();
-                note("start", osKernelStart());  // only reached if the start fails
-                park();
-            });
-            board.run_until(static_cast<sim::Picos>(ms * sim::kPsPerMs));
-            json out = {{"trace", g_trace},
-                        {"heap", sim::kernel_heap_used()},
-                        {"halted", nullptr},
-                        {"ticks", sim::kernel_ticks()},
-                        {"threads", json::object()}};
-            if (const auto& h = board.cpu().halted()) {
-                out["halted"] = h->where;
-            }
-            for (const sim::ThreadInfo& t : sim::created_threads()) {
-                out["threads"][t.name] = {{"blocked", t.blocked}, {"wake_tick", nullptr}};
-                if (t.wake_tick) {
-                    out["threads"][t.name]["wake_tick"] = *t.wake_tick;
-                }
-            }
-            return out.dump();
-        },
-        wall_limit_s);
-    EXPECT_TRUE(child.ok) << child.failure;
-    return child.ok ? json::parse(child.payload) : json::object();
+    return sim::testing::run_board(
+        {.config = config,
+         .run_for = static_cast<sim::Picos>(ms * sim::kPsPerMs),
+         .wall_limit_s = wall_limit_s,
+         .bring_up =
+             [&] {
+                 osKernelInitialize();
+                 setup();
+                 note("start", osKernelStart());  // only reached if the start fails
+                 park();
+             },
+         .after =
+             [](json& out) {
+                 out["trace"] = g_trace;
+                 out["heap"] = sim::kernel_heap_used();
+                 out["ticks"] = sim::kernel_ticks();
+                 out["threads"] = json::object();
+                 for (const sim::ThreadInfo& t : sim::created_threads()) {
+                     out["threads"][t.name] = {{"blocked", t.blocked}, {"wake_tick", nullptr}};
+                     if (t.wake_tick) {
+                         out["threads"][t.name]["wake_tick"] = *t.wake_tick;
+                     }
+                 }
+             }});
 }
 
 inline std::vector<json> named(const json& result, const std::string& what) {

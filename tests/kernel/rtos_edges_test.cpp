@@ -3,6 +3,7 @@
 // the order of equal-priority threads, and the longest delays.
 #include <ostream>
 
+#include "named_case.hpp"
 #include "kernel_probe.hpp"
 
 namespace {
@@ -17,8 +18,7 @@ inline volatile bool g_flag = false;
 
 // ---- loops that call nothing but a query ----
 
-struct QueryLoop {
-    const char* name;
+struct QueryLoop : named_case::Case {
     // Runs in a low thread; returns once the loop it stands for has ended.
     void (*loop)();
     // Whether a more urgent thread must release the loop after 3 ticks.
@@ -34,10 +34,6 @@ void release_after_3_ticks() {
         osMessageQueuePut(g_queue, &msg, 0, 0);
         park();
     });
-}
-
-void PrintTo(const QueryLoop& c, std::ostream* os) {
-    *os << c.name;
 }
 
 class QueryLoops : public ::testing::TestWithParam<QueryLoop> {};
@@ -118,19 +114,14 @@ INSTANTIATE_TEST_SUITE_P(
                                     }
                                 },
                                 true}),
-    [](const auto& info) { return std::string(info.param.name); });
+    named_case::by_name);
 
 // ---- calls with interrupts masked ----
 
-struct MaskedCall {
-    const char* name;
+struct MaskedCall : named_case::Case {
     int (*call)();
     int expected;
 };
-
-void PrintTo(const MaskedCall& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class MaskedCalls : public ::testing::TestWithParam<MaskedCall> {};
 
@@ -188,7 +179,7 @@ INSTANTIATE_TEST_SUITE_P(
                    0},
         MaskedCall{"osMessageQueueNew",
                    [] { return osMessageQueueNew(2, 4, nullptr) == nullptr ? 0 : 1; }, 0}),
-    [](const auto& info) { return std::string(info.param.name); });
+    named_case::by_name);
 
 TEST(MaskedRegion, AThreadWokenInsideRunsWhenInterruptsAreEnabled) {
     const json r = boot(

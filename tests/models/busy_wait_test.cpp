@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "named_case.hpp"
 #include "model_probe.hpp"
 
 namespace {
@@ -22,18 +23,13 @@ enum class Loop {
     DelayCounterOff,  // FlagOrTimeout with CYCCNT stopped: only the interrupt ends it
 };
 
-struct WaitCase {
-    const char* name;
+struct WaitCase : named_case::Case {
     Loop loop;
     uint32_t limit;             // cycles
     sim::Picos event_at;        // SDA pulled low or the interrupt raised; 0: none
     bool turn_pll_on;           // run the core at 168 MHz rather than 16 MHz
     uint32_t counter_from = 0;  // CYCCNT when the wait starts (0: as it is)
 };
-
-void PrintTo(const WaitCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 constexpr uint16_t kSda = 1U << 12;  // PF12, the bit-banged bus's data line
 constexpr int kIrq = 3;
@@ -175,6 +171,6 @@ INSTANTIATE_TEST_SUITE_P(
         WaitCase{"CounterStoppedUntilAnInterrupt", Loop::DelayCounterOff, 10, 2000 * kUs, false},
         WaitCase{"DelayAcrossACounterWrap", Loop::Delay, 1'000'000, 0, true, 0xFFFF0000U},
         WaitCase{"TimeoutAcrossACounterWrap", Loop::AckOrTimeout, 500'000, 0, false, 0xFFFFFF00U}),
-    [](const auto& info) { return std::string(info.param.name); });
+    named_case::by_name);
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <deque>
 
+#include "named_case.hpp"
 #include "model_probe.hpp"
 #include "sim/models/bxcan.hpp"
 #include "sim/testing/scripted_can_node.hpp"
@@ -82,17 +83,12 @@ constexpr uint32_t std16(uint32_t id) {
     return id << 5;
 }
 
-struct FilterCase {
-    const char* name;
+struct FilterCase : named_case::Case {
     Bank bank;
     sim::CanFrame frame;
     int fifo;  // -1: rejected
     int index;
 };
-
-void PrintTo(const FilterCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 const FilterCase kFilterCases[] = {
     {"Mask32Exact", {false, true, std32(0x141), std32(0x7FF)}, frame(0x141), 0, 0},
@@ -166,8 +162,7 @@ TEST_P(Filters, MatchLikeTheChip) {
     EXPECT_EQ(out["can1"], -1) << "bank 14 belongs to CAN2";
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, Filters, ::testing::ValuesIn(kFilterCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cases, Filters, ::testing::ValuesIn(kFilterCases), named_case::by_name);
 
 TEST(BxCan, SlaveStartBankSplitsTheBanksAndFilterInitStopsReception) {
     const json out = on_board([](json& o) {
@@ -363,8 +358,7 @@ const RateCase kRateCases[] = {
     {"TwoPercentSlow", 1020, true, false},    {"HalfRate", 2000, true, false},
     {"NodeOnePercentFast", 990, false, true}, {"NodeAtHalfRate", 2000, false, false},
 };
-INSTANTIATE_TEST_SUITE_P(Cases, BitRates, ::testing::ValuesIn(kRateCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cases, BitRates, ::testing::ValuesIn(kRateCases), named_case::by_name);
 
 TEST(BxCan, EqualIdentifiersCollideUnlessTheFramesAreTheSame) {
     for (const bool same : {true, false}) {

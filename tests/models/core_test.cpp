@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "named_case.hpp"
 #include "model_probe.hpp"
 #include "sim/core/cpu.hpp"
 
@@ -18,16 +19,11 @@ using sim::Picos;
 
 // ---- cycles and time (a core on its own, no board) ----
 
-struct ConsumeCase {
-    const char* name;
+struct ConsumeCase : named_case::Case {
     uint32_t hz;
     uint32_t cycles_per_call;
     uint32_t calls;
 };
-
-void PrintTo(const ConsumeCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class CoreTime : public ::testing::TestWithParam<ConsumeCase> {};
 
@@ -57,7 +53,7 @@ INSTANTIATE_TEST_SUITE_P(
                       // A call may cost up to 2^32 - 1 cycles: 25.6 s at 168 MHz.
                       ConsumeCase{"At168M_OneLongCall", 168'000'000, 4'294'967'295U, 1},
                       ConsumeCase{"At16M_ThreeLongCalls", 16'000'000, 100'000'000, 3}),
-    [](const auto& info) { return std::string(info.param.name); });
+    named_case::by_name);
 
 TEST(CoreTime, EachCallTakesTheClockInForceWhenItRuns) {
     sim::Cpu cpu;
@@ -176,17 +172,12 @@ void handler_b() {
     trace("B");
 }
 
-struct PreemptCase {
-    const char* name;
+struct PreemptCase : named_case::Case {
     uint32_t grouping;
     uint32_t a_preempt, a_sub;
     uint32_t b_preempt, b_sub;
     const char* trace;
 };
-
-void PrintTo(const PreemptCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class NvicPreemption : public ::testing::TestWithParam<PreemptCase> {};
 
@@ -218,21 +209,16 @@ INSTANTIATE_TEST_SUITE_P(
                       PreemptCase{"LevelZeroPreemptsLevel15", 3, 15, 0, 0, 0, "A+ B A-"},
                       PreemptCase{"SameGroupLowerSubpriorityWaits", 5, 1, 1, 1, 0, "A+ A- B"},
                       PreemptCase{"MoreUrgentGroupPreempts", 5, 2, 0, 1, 3, "A+ B A-"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    named_case::by_name);
 
 // ---- SCB: what the FPU enable and the priority grouping leave behind ----
 
-struct ScbWrite {
-    const char* name;
+struct ScbWrite : named_case::Case {
     bool aircr;  // else CPACR
     uint32_t value;
     uint32_t reads;     // the register afterwards
     uint32_t grouping;  // the NVIC's grouping afterwards
 };
-
-void PrintTo(const ScbWrite& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class ScbRegister : public ::testing::TestWithParam<ScbWrite> {};
 
@@ -261,7 +247,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ScbWrite{"AircrWithKeyTakesTheGrouping", true, 0x05FA0500u, 0xFA050500u, 5},
                       ScbWrite{"AircrWithoutKeyIsIgnored", true, 0x00000500u, 0xFA050300u, 3},
                       ScbWrite{"AircrWithAWrongKeyIsIgnored", true, 0xFA050500u, 0xFA050300u, 3}),
-    [](const auto& info) { return std::string(info.param.name); });
+    named_case::by_name);
 
 template <char Name>
 void named_handler() {
@@ -334,14 +320,9 @@ void sleep_until_woken() {
     __WFI();
 }
 
-struct WfiCase {
-    const char* name;
+struct WfiCase : named_case::Case {
     bool masked;
 };
-
-void PrintTo(const WfiCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class CoreWfi : public ::testing::TestWithParam<WfiCase> {};
 
@@ -381,7 +362,7 @@ TEST_P(CoreWfi, SleepsUntilTheNextInterruptOrHaltsWhenNoneCanCome) {
 INSTANTIATE_TEST_SUITE_P(Cases, CoreWfi,
                          ::testing::Values(WfiCase{"InterruptsMasked_Halts", true},
                                            WfiCase{"InterruptsOn_WakesAtTheInterrupt", false}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         named_case::by_name);
 
 }  // namespace
 

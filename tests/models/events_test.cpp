@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "named_case.hpp"
 #include "sim/core/events.hpp"
 
 namespace {
@@ -86,15 +87,10 @@ TEST(EventQueue, SameTimeEventsFireInSchedulingOrder) {
     EXPECT_EQ(r.fired, expected);
 }
 
-struct MoveCase {
-    const char* name;
+struct MoveCase : named_case::Case {
     Picos first;
     Picos moved_to;
 };
-
-void PrintTo(const MoveCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class EventQueueMove : public ::testing::TestWithParam<MoveCase> {};
 
@@ -120,7 +116,7 @@ TEST_P(EventQueueMove, AnArmedEventFiresOnceAtItsNewTime) {
 INSTANTIATE_TEST_SUITE_P(Cases, EventQueueMove,
                          ::testing::Values(MoveCase{"Later", 10, 30}, MoveCase{"Earlier", 30, 10},
                                            MoveCase{"SameTime", 20, 20}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         named_case::by_name);
 
 TEST(EventQueue, ACancelledEventDoesNotFireAndCanBeScheduledAgain) {
     EventQueue q;

@@ -11,6 +11,7 @@
 #include <sstream>
 #include <string>
 
+#include "named_case.hpp"
 #include "sim/app/imu_reads.hpp"
 #include "sim/app/outputs/decimal.hpp"
 #include "sim/app/metrics.hpp"
@@ -21,17 +22,12 @@ namespace {
 constexpr double kStep = 0.02;
 constexpr double kPi = std::numbers::pi;
 
-struct Motion {
-    const char* name;
+struct Motion : named_case::Case {
     std::function<double(double)> error;  // platform error from the first step on
     std::function<double(double)> base;
     const char* verdict;
     double growth_min, growth_max;
 };
-
-void PrintTo(const Motion& m, std::ostream* os) {
-    *os << m.name;
-}
 
 class Verdict : public ::testing::TestWithParam<Motion> {};
 
@@ -71,8 +67,7 @@ const Motion kMotions[] = {
      [](double) { return 0.0; }, "unstable", -1.0, 1.0},
 };
 
-INSTANTIATE_TEST_SUITE_P(Motions, Verdict, ::testing::ValuesIn(kMotions),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Motions, Verdict, ::testing::ValuesIn(kMotions), named_case::by_name);
 
 TEST(Metrics, ErrorFiguresStartAtTheFirstStepOrTheFallback) {
     struct Case {

@@ -10,7 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "sim/board/board.hpp"
-#include "sim/testing/fresh_process.hpp"
+#include "sim/testing/board_run.hpp"
 #include "stm32f4xx.h"
 
 namespace model_test {
@@ -31,29 +31,10 @@ inline sim::Cpu& cpu() {
 }
 
 /// Runs `probe` as the reset code of a fresh board in a child process, for at
-/// most `run_for` of virtual time, and returns what it recorded. "halted"
-/// holds where and when the board stopped if the probe did not finish.
+/// most `run_for` of virtual time (sim/testing/board_run.hpp).
 inline json on_board(const std::function<void(json&)>& probe,
                      sim::Picos run_for = 200 * sim::kPsPerMs) {
-    const auto child = sim::testing::in_fresh_process([&] {
-        sim::Board& b = sim::Board::create({});
-        json out = json::object();
-        bool finished = false;
-        b.power_on([&] {
-            probe(out);
-            finished = true;
-            b.cpu().halt("probe done");
-        });
-        b.run_until(run_for);
-        out["finished"] = finished;
-        out["halted"] = nullptr;
-        if (const auto& h = b.cpu().halted(); h && !finished) {
-            out["halted"] = {{"where", h->where}, {"at", h->at}};
-        }
-        return out.dump();
-    });
-    EXPECT_TRUE(child.ok) << child.failure;
-    return child.ok ? json::parse(child.payload) : json::object();
+    return sim::testing::run_board({.run_for = run_for, .probe = probe});
 }
 
 /// The core idles (sleeps through events and interrupts) until virtual time `t`.

@@ -10,7 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "sim/board/board.hpp"
-#include "sim/testing/fresh_process.hpp"
+#include "sim/testing/board_run.hpp"
 #include "sim/testing/scripted_can_node.hpp"
 
 namespace {
@@ -22,20 +22,11 @@ using Commander = sim::testing::ScriptedCanNode;
 // Runs `probe` on a fresh board with this plant, in a child process.
 json with_plant(const sim::PlantConfig& plant,
                 const std::function<void(sim::Board&, json&)>& probe) {
-    const auto child = sim::testing::in_fresh_process([&] {
-        sim::BoardConfig config;
-        config.plant = plant;
-        sim::Board& b = sim::Board::create(config);
-        json out = json::object();
-        b.power_on([&] {
-            probe(b, out);
-            b.cpu().halt("probe done");
-        });
-        b.run_until(30 * sim::kPsPerS);
-        return out.dump();
-    });
-    EXPECT_TRUE(child.ok) << child.failure;
-    return child.ok ? json::parse(child.payload) : json::object();
+    sim::BoardConfig config;
+    config.plant = plant;
+    return sim::testing::run_board({.config = config,
+                                    .run_for = 30 * sim::kPsPerS,
+                                    .probe = [&](json& out) { probe(sim::Board::get(), out); }});
 }
 
 void idle_until(sim::Board& b, double seconds) {

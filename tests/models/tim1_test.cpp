@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "named_case.hpp"
 #include "model_probe.hpp"
 #include "sim/core/costs.hpp"
 
@@ -47,8 +48,7 @@ json updates_json() {
 
 // ---- period ----
 
-struct PeriodCase {
-    const char* name;
+struct PeriodCase : named_case::Case {
     bool pll;  // 168 MHz system clock instead of the 16 MHz internal oscillator
     uint32_t ahb_div;
     uint32_t apb2_div;
@@ -56,10 +56,6 @@ struct PeriodCase {
     uint32_t arr;
     Picos period;  // (PSC + 1)(ARR + 1) / timer clock
 };
-
-void PrintTo(const PeriodCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class Tim1Period : public ::testing::TestWithParam<PeriodCase> {};
 
@@ -111,22 +107,17 @@ INSTANTIATE_TEST_SUITE_P(
                    125 * sim::kPsPerUs},
         PeriodCase{"Timer84M_Apb2Div4", true, 0, model_test::kApbDiv4, 83, 499,
                    500 * sim::kPsPerUs}),
-    [](const auto& info) { return std::string(info.param.name); });
+    named_case::by_name);
 
 // ---- clock change in the middle of a period ----
 
-struct ChangeCase {
-    const char* name;
+struct ChangeCase : named_case::Case {
     uint32_t from_apb2;
     uint32_t to_apb2;
     bool to_pll;       // the change is the system clock switch to the 168 MHz PLL
     uint64_t from_hz;  // timer clock before
     uint64_t to_hz;    // and after
 };
-
-void PrintTo(const ChangeCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class Tim1ClockChange : public ::testing::TestWithParam<ChangeCase> {};
 
@@ -189,6 +180,6 @@ INSTANTIATE_TEST_SUITE_P(
                                  model_test::kApbDiv2, false, 16'000'000, 16'000'000},
                       ChangeCase{"SystemClockToPll168", model_test::kApbDiv2, model_test::kApbDiv2,
                                  true, 16'000'000, 168'000'000}),
-    [](const auto& info) { return std::string(info.param.name); });
+    named_case::by_name);
 
 }  // namespace

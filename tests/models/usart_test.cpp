@@ -8,6 +8,7 @@
 #include <ostream>
 #include <string>
 
+#include "named_case.hpp"
 #include "model_probe.hpp"
 #include "stm32f4xx_hal.h"
 
@@ -42,8 +43,7 @@ json console_since(std::size_t from) {
 
 // ---- frame time ----
 
-struct FrameCase {
-    const char* name;
+struct FrameCase : named_case::Case {
     bool pll;  // 168 MHz system clock instead of the 16 MHz internal oscillator
     uint32_t apb2_div;
     uint32_t cr1;
@@ -51,10 +51,6 @@ struct FrameCase {
     uint32_t brr;
     Picos frame_ps;  // worked out by hand from the reference manual
 };
-
-void PrintTo(const FrameCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class UsartFrame : public ::testing::TestWithParam<FrameCase> {};
 
@@ -107,7 +103,7 @@ INSTANTIATE_TEST_SUITE_P(
         // 8-times with no fraction: BRR 0x8A0 = 138; 10 bits x 8 x 138 / 84 MHz
         FrameCase{"Pclk84M_8N1_Over8_NoFraction", true, model_test::kApbDiv2, USART_CR1_OVER8, 0,
                   0x8A0, 131'428'571}),
-    [](const auto& info) { return std::string(info.param.name); });
+    named_case::by_name);
 
 // ---- TXE / TC ----
 
@@ -173,16 +169,11 @@ TEST(UsartTransmitter, DataRegisterAndShifterHandOverBackToBack) {
 
 // ---- writes that go nowhere ----
 
-struct IgnoredCase {
-    const char* name;
+struct IgnoredCase : named_case::Case {
     bool clock_on;
     uint32_t cr1;
     uint32_t sr_seen;  // SR read while the write is ignored
 };
-
-void PrintTo(const IgnoredCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class UsartIgnoredWrite : public ::testing::TestWithParam<IgnoredCase> {};
 
@@ -219,16 +210,11 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(IgnoredCase{"ClockGatedOff", false, USART_CR1_UE | USART_CR1_TE, 0},
                       IgnoredCase{"UsartDisabled", true, USART_CR1_TE, kSrTxeTc},
                       IgnoredCase{"TransmitterDisabled", true, USART_CR1_UE, kSrTxeTc}),
-    [](const auto& info) { return std::string(info.param.name); });
+    named_case::by_name);
 
-struct UnmodelledCall {
-    const char* name;
+struct UnmodelledCall : named_case::Case {
     std::function<HAL_StatusTypeDef(UART_HandleTypeDef*, uint8_t*)> call;
 };
-
-void PrintTo(const UnmodelledCall& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class UartTransfer : public ::testing::TestWithParam<UnmodelledCall> {};
 
@@ -264,6 +250,6 @@ INSTANTIATE_TEST_SUITE_P(InterruptAndDma, UartTransfer,
                                                           [](UART_HandleTypeDef* h, uint8_t* b) {
                                                               return HAL_UART_Receive_DMA(h, b, 2);
                                                           }}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         named_case::by_name);
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The LED module over a stand-in LED port with three pins.
 #include <gtest/gtest.h>
 
+#include "named_case.hpp"
 #include "led.h"
 #include "led_if.h"
 
@@ -64,14 +65,9 @@ TEST_F(LedTest, OnThenOffLeavesPinLowAndStateOff) {
     EXPECT_EQ(led.state, 0);
 }
 
-struct InitCase {
-    const char* name;
+struct InitCase : named_case::Case {
     int id, pin, init_result, read_result, rc, state;
 };
-
-void PrintTo(const InitCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class LedInitTest : public LedTest, public ::testing::WithParamInterface<InitCase> {};
 
@@ -96,16 +92,11 @@ INSTANTIATE_TEST_SUITE_P(Cases, LedInitTest,
                                            InitCase{"PortCodeKept", 0, 1, -5, kFromPin, -5, 0}),
                          ::testing::PrintToStringParamName());
 
-struct WriteCase {
-    const char* name;
+struct WriteCase : named_case::Case {
     int (*op)(led_t*);
     led_t led;
     int write_result, rc;
 };
-
-void PrintTo(const WriteCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 class LedWriteFailureTest : public LedTest, public ::testing::WithParamInterface<WriteCase> {};
 

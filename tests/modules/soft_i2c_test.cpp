@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "named_case.hpp"
 #include "sim/testing/fresh_process.hpp"
 #include "soft_i2c.h"
 #include "soft_i2c_if.h"
@@ -80,7 +81,7 @@ TEST_P(SoftI2cInit, BindsTheChannelAndMapsAnyPortFailureToMinusTwo) {
 INSTANTIATE_TEST_SUITE_P(Cases, SoftI2cInit,
                          ::testing::Values(InitCase{"Free", 0, 0, 1}, InitCase{"NoBus", -1, -2, 0},
                                            InitCase{"OddCode", 5, -2, 0}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         named_case::by_name);
 
 TEST_F(SoftI2cModule, FramesForwardOnTheBoundChannelWithResultsUnchanged) {
     soft_i2c_t bus;

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "named_case.hpp"
 #include "sim/testing/fresh_process.hpp"
 #include "wit_c_sdk.h"
 
@@ -93,16 +94,11 @@ TEST_F(WitLibrary, ReadsFourRegistersLowByteFirstAndReportsThemOnce) {
     EXPECT_EQ(g_updates[0], std::make_pair(0x3du, 4u));
 }
 
-struct RangeCase {
-    const char* name;
+struct RangeCase : named_case::Case {
     uint32_t reg, num;
     int32_t rc;
     uint32_t transfer_len;  // 0xFFFFFFFF: no transfer
 };
-
-void PrintTo(const RangeCase& c, std::ostream* os) {
-    *os << c.name;
-}
 
 constexpr uint32_t kNone = 0xFFFFFFFF;
 
@@ -130,7 +126,7 @@ INSTANTIATE_TEST_SUITE_P(
                       RangeCase{"ZeroRegisters", 0x3d, 0, WIT_HAL_OK, 0},
                       RangeCase{"SumWrapsPast2To32", 0x10, 0xFFFFFFF8u, WIT_HAL_INVAL, kNone},
                       RangeCase{"HugeStartRegister", 0xFFFFFFF0u, 0x20, WIT_HAL_INVAL, kNone}),
-    [](const auto& info) { return std::string(info.param.name); });
+    named_case::by_name);
 
 TEST_F(WitLibrary, AZeroRegisterReadStoresNothingAndStillCallsBack) {
     EXPECT_EQ(WitReadReg(0x3d, 0), WIT_HAL_OK);
