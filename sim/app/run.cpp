@@ -111,12 +111,11 @@ class ProbeHub {
     ProbeHub(Probes& probes, const RunHooks& hooks)
         : probes_(probes), tick_([this](Picos now) { tick(now); }) {
         Board& board = probes.board;
-        board.set_console_kept(false);
         board.imu().set_logging(false);
         if (hooks.console_echo) {
             probes.console.push_back(hooks.console_echo);
         }
-        board.set_console_echo([this](uint8_t byte) {
+        board.cpu().probes().console_tx.listen([this](uint8_t byte, Picos) {
             for (auto& listener : probes_.console) {
                 listener(byte);
             }
@@ -173,6 +172,7 @@ class Figures {
         probes.sample_put.push_back([this](const void*, uint32_t, bool queued, Picos) {
             (queued ? samples_queued_ : samples_dropped_)++;
         });
+        probes.console.push_back([this](uint8_t) { console_bytes_++; });
         probes.speed_command.push_back([this](uint32_t, int32_t, Picos) { commands_sent_++; });
         probes.tick.push_back([this](Picos now) { tick(now); });
         // The failures the motor driver reports on the console.
@@ -187,7 +187,7 @@ class Figures {
     }
 
     void fill(RunResult& r) const {
-        r.console_bytes = board_.console_bytes();
+        r.console_bytes = console_bytes_;
         nlohmann::json m;
         metrics_.write(m);
         m["speed_commands_sent"] = commands_sent_;
@@ -236,8 +236,8 @@ class Figures {
     ThreadStats threads_;
     I2cTimingMonitor timing_;
     bool progress_;
-    uint64_t commands_sent_ = 0, exchanges_failed_ = 0, samples_queued_ = 0, samples_dropped_ = 0,
-             steps_ = 0, ticks_ = 0;
+    uint64_t console_bytes_ = 0, commands_sent_ = 0, exchanges_failed_ = 0, samples_queued_ = 0,
+             samples_dropped_ = 0, steps_ = 0, ticks_ = 0;
     std::chrono::steady_clock::time_point wall_start_, last_progress_;
 };
 

@@ -46,15 +46,7 @@ Board::Board(const BoardConfig& config) : config_(config) {
         plant_->start(0);
     }
     schedule_faults();
-    usart1_.set_sink([this](uint8_t byte, Picos at) {
-        console_bytes_++;
-        if (console_kept_) {
-            console_.push_back(ConsoleByte{byte, at});
-        }
-        if (echo_) {
-            echo_(byte);
-        }
-    });
+    usart1_.set_sink([this](uint8_t byte, Picos at) { cpu_.probes().console_tx.emit(byte, at); });
 }
 
 void Board::schedule_faults() {
@@ -135,15 +127,6 @@ void Board::power_on(std::function<void()> reset_vector) {
         slot.model->reset();
     }
     cpu_.power_on(std::move(reset_vector));
-}
-
-std::string Board::console_text() const {
-    std::string text;
-    text.reserve(console_.size());
-    for (const ConsoleByte& b : console_) {
-        text.push_back(static_cast<char>(b.byte));
-    }
-    return text;
 }
 
 }  // namespace sim

@@ -85,11 +85,6 @@ struct Pin {
     int number;
 };
 
-struct ConsoleByte {
-    uint8_t byte;
-    Picos at;  // end of the frame on the wire
-};
-
 class Board final : public Chip {
   public:
     /// Builds the board of this process. Exactly once per process.
@@ -128,15 +123,7 @@ class Board final : public Chip {
     Plant* plant() { return plant_.get(); }
     CoreDebugBlock& core_debug() { return core_debug_; }
 
-    /// Bytes USART1 put on its TX pin, in order, with the time each ended.
-    const std::vector<ConsoleByte>& console() const { return console_; }
-    std::string console_text() const;
-    /// Also echo console bytes as they leave (for a terminal watching the run).
-    void set_console_echo(std::function<void(uint8_t)> echo) { echo_ = std::move(echo); }
-    /// Whether console() keeps the bytes (true); a long run streams them
-    /// through the echo instead and keeps its memory flat.
-    void set_console_kept(bool kept) { console_kept_ = kept; }
-    uint64_t console_bytes() const { return console_bytes_; }
+    // The console's bytes are the probe console_tx: whoever wants them keeps them.
 
   private:
     explicit Board(const BoardConfig& config);
@@ -172,10 +159,6 @@ class Board final : public Chip {
     BoardConfig config_;
     std::vector<Slot> slots_;
     std::vector<std::unique_ptr<RegisterBlock>> owned_;
-    std::vector<ConsoleByte> console_;
-    std::function<void(uint8_t)> echo_;
-    bool console_kept_ = true;
-    uint64_t console_bytes_ = 0;
 
     // Buses outside the chip: CAN1's (PD0/PD1) carries nothing unless a
     // scenario attaches a node, CAN2's (PB12/PB13) the motors.

@@ -6,10 +6,29 @@
 
 namespace sim::testing {
 
+namespace {
+std::vector<ConsoleByte> g_console;
+}  // namespace
+
+const std::vector<ConsoleByte>& console() {
+    return g_console;
+}
+
+std::string console_text() {
+    std::string text;
+    for (const ConsoleByte& b : g_console) {
+        text.push_back(static_cast<char>(b.byte));
+    }
+    return text;
+}
+
 json run_board(const BoardRun& run) {
     const ChildResult child = in_fresh_process(
         [&run] {
             Board& board = Board::create(run.config);
+            board.cpu().probes().console_tx.listen([](uint8_t byte, Picos at) {
+                g_console.push_back({byte, at});
+            });
             if (run.attach) {
                 run.attach(board);
             }

@@ -3,7 +3,10 @@
 // virtual time, and what the test noted comes back as JSON.
 #pragma once
 
+#include <cstdint>
 #include <functional>
+#include <string>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -26,6 +29,15 @@ struct BoardRun {
     /// In the child once the run has ended: what the board ended with.
     std::function<void(json&)> after = {};
 };
+
+/// What USART1 sent in this child, in order, with the time each byte ended
+/// (its stop bit): kept from power-on.
+struct ConsoleByte {
+    uint8_t byte;
+    Picos at;
+};
+const std::vector<ConsoleByte>& console();
+std::string console_text();
 
 /// What the probe and `after` wrote, with "finished" (the probe returned)
 /// and "halted" (null, or "where" and "at" of any other stop). A child that

@@ -16,10 +16,10 @@ using sim::testing::run_board;
 
 /// Console bytes and the time each ended, as numbers: the console may carry
 /// bytes that are not UTF-8, which JSON text cannot hold.
-inline json console_json(const sim::Board& board) {
+inline json console_json() {
     json bytes = json::array();
     json at_ps = json::array();
-    for (const sim::ConsoleByte& b : board.console()) {
+    for (const sim::testing::ConsoleByte& b : sim::testing::console()) {
         bytes.push_back(b.byte);
         at_ps.push_back(b.at);
     }

@@ -32,7 +32,7 @@ json boot(const sim::BoardConfig& config, sim::Picos run_for = kRunFor) {
              for (const sim::ThreadInfo& t : sim::created_threads()) {
                  out["threads"].push_back({t.name, t.priority, t.stack_size});
              }
-             out["console"] = board_test::console_json(sim::Board::get());
+             out["console"] = board_test::console_json();
              out["heap_used"] = sim::kernel_heap_used();
              out["system_core_clock"] = SystemCoreClock;
              out["can1_clock_refs"] = HAL_RCC_CAN1_CLK_ENABLED;

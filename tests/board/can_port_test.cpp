@@ -251,7 +251,7 @@ TEST(CanPort, HalfTheMotorsBitRateGetsNoFrameAcknowledged) {
         mf4010v2_init(&motor, 0x141, 1);
         o["results"] = {mf4010v2_send_command(&motor, COMMAND_MOTOR_RUNNING),
                         mf4010v2_send_command(&motor, COMMAND_MOTOR_RUNNING)};
-        o["console"] = sim::Board::get().console_text();
+        o["console"] = sim::testing::console_text();
         o["errors"] = sim::Board::get().can_bus(2).errors();
     });
     ASSERT_EQ(out["init"], HAL_OK);

@@ -31,12 +31,11 @@ json g_steps = json::array();
 
 // One step of the probe: what it returned and the bytes USART1 sent during it.
 void step(const char* name, const std::function<int()>& action) {
-    const sim::Board& board = sim::Board::get();
-    const std::size_t before = board.console().size();
+    const std::size_t before = sim::testing::console().size();
     const int result = action();
     json sent = json::array();
-    for (std::size_t i = before; i < board.console().size(); i++) {
-        sent.push_back(board.console()[i].byte);
+    for (std::size_t i = before; i < sim::testing::console().size(); i++) {
+        sent.push_back(sim::testing::console()[i].byte);
     }
     g_steps.push_back({{"name", name}, {"result", result}, {"sent", sent}});
 }

@@ -57,7 +57,7 @@ json run(const std::function<void()>& setup, double ms) {
                                       },
                                   .after =
                                       [](json& out) {
-                                          out.update(board_test::console_json(sim::Board::get()));
+                                          out.update(board_test::console_json());
                                           out["trace"] = g_trace;
                                           out["heap"] = heap_used();
                                       }});

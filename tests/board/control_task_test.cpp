@@ -68,7 +68,7 @@ json boot(const sim::BoardConfig& config, const std::vector<Sample>& samples, do
                                   .attach = attach,
                                   .bring_up = sim::firmware_reset,
                                   .after = [&frames](json& out) {
-                                      out["console"] = sim::Board::get().console_text();
+                                      out["console"] = sim::testing::console_text();
                                       out["frames"] = frames;
                                   }});
 }

@@ -213,7 +213,7 @@ Outcome run_case(const PortCase& c) {
                  hal_gpio_init_all();
                  hal_i2c_init_all();
                  hal_uart_init_all();
-                 console_before = sim::Board::get().console().size();
+                 console_before = sim::testing::console().size();
              },
          .probe =
              [&c](json& o) {
@@ -224,7 +224,7 @@ Outcome run_case(const PortCase& c) {
              },
          .after =
              [&console_before](json& o) {
-                 const std::string console = sim::Board::get().console_text();
+                 const std::string console = sim::testing::console_text();
                  o["usart1"] = console.substr(std::min(console_before, console.size()));
                  o["usart6"] = g_usart6;
                  o["calls"] = g_calls;

@@ -79,7 +79,7 @@ Boot boot(const sim::BoardConfig& config, sim::Picos run_for) {
                           {"timeout", p.timeout},
                           {"ms", static_cast<double>(p.at) / 1e9}});
                  }
-                 out["console"] = board_test::console_json(sim::Board::get());
+                 out["console"] = board_test::console_json();
                  out["starts"] = starts;
              }});
     Boot b;

@@ -44,7 +44,7 @@ json boot(const sim::BoardConfig& config, double run_s) {
          .bring_up = sim::firmware_reset,
          .after =
              [&frames](json& out) {
-                 out["console"] = board_test::console_json(sim::Board::get());
+                 out["console"] = board_test::console_json();
                  out["frames"] = frames;
              }});
 }

@@ -34,7 +34,7 @@ void enable_usart1(uint32_t cr1_extra, uint32_t cr2, uint32_t brr) {
 // Bytes USART1 sent, with the time each frame ended, since index `from`.
 json console_since(std::size_t from) {
     json out = json::array();
-    const auto& console = model_test::board().console();
+    const auto& console = sim::testing::console();
     for (std::size_t i = from; i < console.size(); i++) {
         out.push_back({{"byte", console[i].byte}, {"at", console[i].at}});
     }
@@ -128,7 +128,7 @@ TEST(UsartTransmitter, DataRegisterAndShifterHandOverBackToBack) {
         note("A sent, B shifting");
         USART1->DR = 'C';
         note("C waits in DR");
-        model_test::idle_until_true([] { return model_test::board().console().size() == 2; });
+        model_test::idle_until_true([] { return sim::testing::console().size() == 2; });
         note("B sent, C shifting");
         model_test::idle_until_true([] { return (USART1->SR & USART_SR_TC) != 0; });
         note("all sent");
