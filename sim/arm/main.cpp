@@ -19,6 +19,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 
 #include "sim/app/outputs/folder.hpp"
@@ -121,6 +122,13 @@ int main(int argc, char** argv) {
     try {
         if (options->scenario) {
             scenario = sim::load_scenario_file(*options->scenario);
+            // The image steps its own controllers: nothing writes other gains
+            // into them yet, and a run must not pretend it did.
+            if (scenario.control.roll || scenario.control.pitch || scenario.control.output_max) {
+                throw std::runtime_error(
+                    "'control' (what-if gains) is not served on the ARM "
+                    "image yet; run it with gimbal-sim");
+            }
         }
         if (options->duration) {
             sim::check_duration(*options->duration, "--duration");
