@@ -87,6 +87,9 @@ struct BoardProbes {
     /// A fault window of the scenario opens (true) or closes.
     Probe<const std::string& /*what*/, bool /*open*/, Picos> fault_window;
     Probe<const std::string& /*where*/, Picos> halt;
+    /// A HAL function was called (each that spends the HAL's call cost), at
+    /// its entry: its name.
+    Probe<const char* /*function*/, Picos> hal_call;
     /// A byte USART1 (the console) finished on its TX pin, at its stop bit's end.
     Probe<uint8_t /*byte*/, Picos> console_tx;
 };

@@ -33,14 +33,6 @@ uint32_t cpacr() {
 
 }  // namespace
 
-extern "C" {
-HAL_StatusTypeDef __real_HAL_Init(void);
-HAL_StatusTypeDef __wrap_HAL_Init(void) {
-    g_cpacr_at_main = cpacr();
-    return __real_HAL_Init();
-}
-}
-
 namespace {
 
 sim::Picos ms(double n) {
@@ -62,7 +54,15 @@ json on_bare_chip(const std::function<void(json&)>& probe, sim::Picos run_for = 
 TEST(BringUp, ResetRunsSystemInitBeforeMainAndLeavesTheCoreSetUp) {
     const json o = board_test::run_board(
         {.run_for = ms(50),
-         .attach = [](sim::Board&) { g_cpacr_at_reset = cpacr(); },
+         .attach =
+             [](sim::Board& board) {
+                 g_cpacr_at_reset = cpacr();
+                 board.cpu().probes().hal_call.listen([](const char* function, sim::Picos) {
+                     if (std::string(function) == "HAL_Init") {
+                         g_cpacr_at_main = cpacr();
+                     }
+                 });
+             },
          .bring_up = sim::firmware_reset,
          .after =
              [](json& out) {

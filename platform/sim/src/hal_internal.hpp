@@ -15,9 +15,11 @@ inline Cpu& cpu() {
     return Chip::get().cpu();
 }
 
-/// One HAL call's own cost.
-inline void enter(uint32_t cycles = cost::kHalCall) {
-    cpu().consume(cycles);
+/// One HAL call's own cost, after its probe (the caller's name).
+inline void enter(uint32_t cycles = cost::kHalCall, const char* function = __builtin_FUNCTION()) {
+    Cpu& c = cpu();
+    c.probes().hal_call.emit(function, c.now());
+    c.consume(cycles);
 }
 
 /// The HAL's flag-polling loop: spins until `ready()` or until more than
