@@ -208,8 +208,12 @@ Machine::Machine(const ElfImage& image, Board& board) : image_(image), board_(bo
 }
 
 Machine::~Machine() {
-    // Contexts of suspended fibers stay with the board, which outlives this.
+    // Nothing resumes a suspended fiber once the run is over: every context
+    // the emulator gave, in use or not, goes back to it.
     g_machine = nullptr;
+    for (uc_context* regs : contexts_) {
+        uc_context_free(regs);
+    }
     uc_close(uc_);
 }
 
@@ -305,7 +309,9 @@ uc_context* Machine::acquire() {
         uc_context* regs = nullptr;
         if (uc_context_alloc(uc_, &regs) != UC_ERR_OK) {
             halt("the emulator cannot hold another context");
+            return nullptr;
         }
+        contexts_.push_back(regs);
         return regs;
     }
     uc_context* regs = free_.back();

@@ -149,6 +149,7 @@ class Machine {
     std::vector<std::pair<uint32_t*, uint32_t>> shared_;
     std::unordered_map<Fiber*, std::vector<Context*>> active_;  // innermost last
     std::vector<uc_context*> free_;
+    std::vector<uc_context*> contexts_;  // every one allocated, freed with the machine
     std::unordered_map<uint64_t, uint32_t> block_counts_;
     std::unordered_map<const Fiber*, uint64_t> thread_instructions_;
     ThreadCheck thread_check_;
