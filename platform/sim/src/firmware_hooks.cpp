@@ -67,30 +67,31 @@ float wrap_pid_compute(PIDController_t* pid, float target, float actual) {
 namespace {
 // The driver counts each failed exchange (refused send, no reply) in the
 // record, as it reports it on the console: the probe says which call failed.
-template <class Call>
-auto exchange(mf4010v2_t* motor, Call call) {
-    const uint16_t errors = motor != nullptr ? motor->error_count : 0;
-    struct Emit {
-        mf4010v2_t* motor;
-        uint16_t errors;
-        ~Emit() {
-            if (motor != nullptr) {
-                sim::Cpu& cpu = sim::Chip::get().cpu();
-                cpu.probes().motor_exchange.emit(motor->id, motor->error_count == errors,
-                                                 cpu.now());
-            }
-        }
-    } emit{motor, errors};
-    return call();
+uint16_t errors(const mf4010v2_t* motor) {
+    return motor != nullptr ? motor->error_count : 0;
+}
+
+void exchanged(const mf4010v2_t* motor, uint16_t errors_before) {
+    if (motor != nullptr) {
+        sim::Cpu& cpu = sim::Chip::get().cpu();
+        cpu.probes().motor_exchange.emit(motor->id, motor->error_count == errors_before, cpu.now());
+    }
 }
 }  // namespace
 
 int wrap_set_speed(mf4010v2_t* motor, int32_t speed) {
-    return exchange(motor, [&] { return real_set_speed(motor, speed); });
+    const uint16_t before = errors(motor);
+    const int result = real_set_speed(motor, speed);
+    exchanged(motor, before);
+    return result;
 }
 void wrap_run(mf4010v2_t* motor) {
-    exchange(motor, [&] { real_run(motor); });
+    const uint16_t before = errors(motor);
+    real_run(motor);
+    exchanged(motor, before);
 }
 void wrap_close(mf4010v2_t* motor) {
-    exchange(motor, [&] { real_close(motor); });
+    const uint16_t before = errors(motor);
+    real_close(motor);
+    exchanged(motor, before);
 }
