@@ -32,7 +32,8 @@ set(GIMBAL_LINKER_SCRIPT ${CMAKE_SOURCE_DIR}/Core/STM32F407VGTX_FLASH.ld)
 set(vb_dir ${CMAKE_SOURCE_DIR}/platform/vb)
 add_executable(gimbal_vb ${CMAKE_SOURCE_DIR}/Core/Src/startup_stm32f407xx.s
     ${vb_dir}/bridges.S ${vb_dir}/hal_data.c ${vb_dir}/kernel_data.c ${vb_dir}/layouts.cpp)
-target_include_directories(gimbal_vb PRIVATE ${vb_dir})
+target_include_directories(gimbal_vb PRIVATE ${vb_dir}
+    ${CMAKE_SOURCE_DIR}/modules/control/pid ${CMAKE_SOURCE_DIR}/modules/device/motor)
 target_link_libraries(gimbal_vb PRIVATE gimbal_strict_warnings gimbal_platform_api
     -Wl,--whole-archive ${firmware_archives} -Wl,--no-whole-archive)
 foreach(layer IN LISTS GIMBAL_FIRMWARE_LAYERS)

@@ -71,7 +71,8 @@ const KernelSettings& kernel_settings();
 /// PID gains and limit a run uses instead of the firmware's constants. The
 /// firmware's sources keep their constants; the virtual board writes these
 /// into each controller record before every step (the host firmware's link
-/// wraps the controller step, see cmake/sim.cmake).
+/// wraps the controller step, see cmake/sim.cmake; the ARM image's step is
+/// watched, sim/arm/watches.cpp).
 struct PidGains {
     float kp = 0, ki = 0, kd = 0;
 };
@@ -81,5 +82,23 @@ struct ControlOverride {
 };
 void set_control_override(const ControlOverride& control);
 const ControlOverride& control_override();
+/// The axis of the controller record at `pid`, in the order the firmware
+/// first steps them (0 roll, 1 pitch); -1 for a third, which is left alone.
+int controller_axis(uintptr_t pid);
+/// The run's gains and limit for that axis into a controller record (the
+/// firmware's PIDController_t), before its step.
+template <class Pid>
+void apply_control_override(int axis, Pid& pid) {
+    const std::optional<PidGains>& gains =
+        axis == 0 ? control_override().roll : control_override().pitch;
+    if (gains) {
+        pid.Kp = gains->kp;
+        pid.Ki = gains->ki;
+        pid.Kd = gains->kd;
+    }
+    if (control_override().output_max) {
+        pid.output_max = *control_override().output_max;
+    }
+}
 
 }  // namespace sim

@@ -4,6 +4,8 @@
 #include <cstring>
 
 #include "cmsis_os2.h"
+#include "mf4010v2.h"
+#include "pid.h"
 #include "stm32f4xx_hal.h"
 
 namespace sim::arm {

@@ -27,6 +27,12 @@ constexpr uint32_t kPpb = 0xE0000000, kPpbBytes = 0x100000;
 // run). The emulator stops on reaching it; the code is never run.
 constexpr uint32_t kReturnPage = 0x1FFF0000, kReturnPageBytes = 0x1000;
 constexpr uint8_t kReturnCode[] = {0x40, 0xF2, 0x00, 0x0C, 0x00, 0xDF};
+// Where a watched function returns instead of to its caller, on the same
+// page: `movw ip, #0xffff; svc #0`, a bridged call of a number no bridge has
+// (ip is a scratch register at a return, AAPCS 5.1.1). Run, but not counted.
+constexpr uint32_t kWatchReturn = kReturnPage + 8;
+constexpr uint8_t kWatchReturnCode[] = {0x4F, 0xF6, 0xFF, 0x7C, 0x00, 0xDF};
+constexpr uint32_t kWatchReturnNumber = 0xFFFF;
 constexpr uint32_t kExcpSwi = 2;  // Unicorn's (QEMU's) number for a supervisor call
 // Exception numbers the kernel stand-in serves itself (ARMv7-M ARM, B1.5.2).
 constexpr int kSvCall = 11, kPendSv = 14, kSysTick = 15;
@@ -82,9 +88,12 @@ struct MachineHooks {
     }
     static void block(uc_engine*, uint64_t address, uint32_t size, void* self) {
         auto* m = static_cast<Machine*>(self);
+        if (address - kReturnPage < kReturnPageBytes) {
+            return;  // the emulator's own traps, not the image's code
+        }
         const uint64_t key = (address << 32) | size;
-        auto it = m->block_counts_.find(key);
-        if (it == m->block_counts_.end()) {
+        auto it = m->blocks_.find(key);
+        if (it == m->blocks_.end()) {
             // Thumb-2: a halfword 0b11101, 0b11110 or 0b11111 in its top bits
             // starts a 32-bit instruction (ARMv7-M ARM, A5.1).
             uint32_t count = 0;
@@ -93,13 +102,43 @@ struct MachineHooks {
                 uc_mem_read(m->uc_, address + at, &half, 2);
                 at += (half >> 11) >= 0x1D ? 4 : 2;
             }
-            it = m->block_counts_.emplace(key, count).first;
+            const auto watch = m->watches_.find(static_cast<uint32_t>(address));
+            const Machine::Watch* w = watch == m->watches_.end() ? nullptr : &watch->second;
+            it = m->blocks_.emplace(key, Machine::Block{count, w}).first;
         }
-        m->instructions_ += it->second;
+        m->instructions_ += it->second.instructions;
+        if (it->second.watch != nullptr) {
+            entered(m, *it->second.watch);
+        }
         if (m->instructions_ >= m->limit_) {
             m->request(Machine::Reason::Fault,
                        "instruction limit (" + std::to_string(m->limit_) + ") reached in " +
                            m->image_.function_at(static_cast<uint32_t>(address)));
+        }
+    }
+    static Machine::Regs regs(Machine* m) {
+        Machine::Regs r{};
+        for (int i = 0; i < 4; ++i) {
+            uc_reg_read(m->uc_, UC_ARM_REG_R0 + i, &r.r[i]);
+            uint32_t bits = 0;
+            uc_reg_read(m->uc_, UC_ARM_REG_S0 + i, &bits);
+            std::memcpy(&r.s[i], &bits, 4);
+        }
+        return r;
+    }
+    // A watched function's first block, about to run: its caller's return
+    // address gives way to the watch's trap until the call returns.
+    static void entered(Machine* m, const Machine::Watch& watch) {
+        if (m->running_ == nullptr) {
+            return;
+        }
+        Machine::Exit exit = watch(*m, regs(m));
+        if (exit) {
+            uint32_t lr = 0;
+            uc_reg_read(m->uc_, UC_ARM_REG_LR, &lr);
+            m->running_->pending.push_back({lr, std::move(exit)});
+            const uint32_t trap = kWatchReturn | 1U;
+            uc_reg_write(m->uc_, UC_ARM_REG_LR, &trap);
         }
     }
     static bool invalid(uc_engine*, uc_mem_type type, uint64_t address, int, int64_t, void* self) {
@@ -183,6 +222,8 @@ Machine::Machine(const ElfImage& image, Board& board) : image_(image), board_(bo
     }
     return_page_.assign(kReturnPageBytes, 0);
     std::memcpy(return_page_.data(), kReturnCode, sizeof kReturnCode);
+    std::memcpy(return_page_.data() + (kWatchReturn - kReturnPage), kWatchReturnCode,
+                sizeof kWatchReturnCode);
     uc_mem_map_ptr(uc_, kReturnPage, kReturnPageBytes, UC_PROT_ALL, return_page_.data());
     uc_mmio_map(uc_, kPeripherals, kPeripheralBytes, &MachineHooks::read<kPeripherals>, this,
                 &MachineHooks::write<kPeripherals>, this);
@@ -219,6 +260,10 @@ Machine::~Machine() {
 
 void Machine::serve(uint32_t number, std::string name, Handler handler) {
     handlers_[number] = {std::move(name), std::move(handler)};
+}
+
+void Machine::watch(uint32_t function, Watch watch) {
+    watches_[function & ~1U] = std::move(watch);
 }
 
 void Machine::share(uint32_t* host, uint32_t guest) {
@@ -394,7 +439,7 @@ uint32_t Machine::call(uint32_t function, std::initializer_list<uint32_t> args, 
     set_reg(UC_ARM_REG_PC, function | 1U);
     set_reg(UC_ARM_REG_XPSR, kXpsrThumb);
     set_reg(UC_ARM_REG_CONTROL, 0);
-    Context c{acquire(), main_stack};
+    Context c{acquire(), main_stack, {}};
     uc_context_save(uc_, c.regs);
     run(c);
     const uint32_t r0 = reg(c, UC_ARM_REG_R0);
@@ -455,7 +500,9 @@ void Machine::run(Context& c) {
         set_reg(UC_ARM_REG_PRIMASK, primask);
         reason_ = Reason::None;
         const uint64_t before = instructions_;
+        running_ = &c;
         const uc_err err = uc_emu_start(uc_, reg(c, UC_ARM_REG_PC) | 1U, kReturnPage, 0, 0);
+        running_ = nullptr;
         uc_context_save(uc_, c.regs);
         if (!c.main_stack) {
             thread_instructions_[Fiber::current()] += instructions_ - before;
@@ -501,12 +548,36 @@ void Machine::serve_call(Context& c) {
     if (thread_check_ && !c.main_stack) {
         thread_check_(*this, call);
     }
+    if (number == kWatchReturnNumber) {
+        watched_return(c);
+        return;
+    }
     const auto it = handlers_.find(number);
     if (it == handlers_.end()) {
         halt("bridge " + std::to_string(number) + " is not one of platform/vb/bridges.def");
     }
     uint32_t result = it->second.second(*this, call);
     uc_context_reg_write(c.regs, UC_ARM_REG_R0, &result);
+}
+
+void Machine::watched_return(Context& c) {
+    if (c.pending.empty()) {
+        halt("a return to the watch's trap with no watched call made");
+    }
+    Pending p = std::move(c.pending.back());
+    c.pending.pop_back();
+    Regs r{};
+    for (int i = 0; i < 4; ++i) {
+        r.r[i] = reg(c, UC_ARM_REG_R0 + i);
+        const uint32_t bits = reg(c, UC_ARM_REG_S0 + i);
+        std::memcpy(&r.s[i], &bits, 4);
+    }
+    // The caller's return address, through the live registers: the
+    // emulator writes a context's PC only there.
+    uc_context_restore(uc_, c.regs);
+    set_reg(UC_ARM_REG_PC, p.return_address & ~1U);
+    uc_context_save(uc_, c.regs);
+    p.exit(*this, r);
 }
 
 }  // namespace sim::arm

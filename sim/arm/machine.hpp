@@ -77,6 +77,24 @@ class Machine {
     /// one value, copied across at every crossing between host and guest.
     void share(uint32_t* host, uint32_t guest);
     void check_threads(ThreadCheck check) { thread_check_ = std::move(check); }
+    /// The argument and result registers at a watched function's entry or
+    /// return (AAPCS with the FPU's: integers in r0-r3, floats in s0-s3).
+    struct Regs {
+        uint32_t r[4];
+        float s[4];
+    };
+    /// What to do when a watched call returns; runs between two runs of the
+    /// emulator, with the board's time at the return.
+    using Exit = std::function<void(Machine&, const Regs&)>;
+    /// Runs as the image's code reaches a watched function's first
+    /// instruction, inside the emulator: it may read and write guest memory
+    /// and host state but not touch the board. The Exit it returns, if any,
+    /// runs when that call returns.
+    using Watch = std::function<Exit(Machine&, const Regs&)>;
+    /// Watches `function`, which the image's code then runs unchanged (a
+    /// called function's first instruction starts a translated block: the
+    /// watch is the block's, no per-instruction hook). Before reset().
+    void watch(uint32_t function, Watch watch);
     /// Stops counting at `limit` instructions: the board halts.
     void set_instruction_limit(uint64_t limit) { limit_ = limit; }
 
@@ -123,13 +141,19 @@ class Machine {
 
   private:
     enum class Reason { None, Attention, Svc, Fault };
+    struct Pending {
+        uint32_t return_address;
+        Exit exit;
+    };
     struct Context {
         uc_context* regs = nullptr;
         bool main_stack = false;
+        std::vector<Pending> pending;  // watched calls not yet returned, innermost last
     };
 
     void run(Context& context);
     void serve_call(Context& context);
+    void watched_return(Context& context);
     void request(Reason reason, std::string fault = {});
     void sync_time();
     void to_host();
@@ -146,11 +170,17 @@ class Machine {
     uc_struct* uc_ = nullptr;
     std::vector<uint8_t> return_page_;
     std::unordered_map<uint32_t, std::pair<std::string, Handler>> handlers_;
+    std::unordered_map<uint32_t, Watch> watches_;
+    Context* running_ = nullptr;  // the context the emulator runs
     std::vector<std::pair<uint32_t*, uint32_t>> shared_;
     std::unordered_map<Fiber*, std::vector<Context*>> active_;  // innermost last
     std::vector<uc_context*> free_;
     std::vector<uc_context*> contexts_;  // every one allocated, freed with the machine
-    std::unordered_map<uint64_t, uint32_t> block_counts_;
+    struct Block {
+        uint32_t instructions;
+        const Watch* watch;  // the watched function this block starts, if any
+    };
+    std::unordered_map<uint64_t, Block> blocks_;
     std::unordered_map<const Fiber*, uint64_t> thread_instructions_;
     ThreadCheck thread_check_;
     uint64_t instructions_ = 0;

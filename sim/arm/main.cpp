@@ -29,6 +29,7 @@
 #include "sim/arm/bridges.hpp"
 #include "sim/arm/layouts.hpp"
 #include "sim/arm/machine.hpp"
+#include "sim/arm/watches.hpp"
 #include "stm32f4xx_hal.h"
 
 namespace {
@@ -122,13 +123,6 @@ int main(int argc, char** argv) {
     try {
         if (options->scenario) {
             scenario = sim::load_scenario_file(*options->scenario);
-            // The image steps its own controllers: nothing writes other gains
-            // into them yet, and a run must not pretend it did.
-            if (scenario.control.roll || scenario.control.pitch || scenario.control.output_max) {
-                throw std::runtime_error(
-                    "'control' (what-if gains) is not served on the ARM "
-                    "image yet; run it with gimbal-sim");
-            }
         }
         if (options->duration) {
             sim::check_duration(*options->duration, "--duration");
@@ -173,6 +167,7 @@ int main(int argc, char** argv) {
         sim::arm::serve_bridges(
             *machine, *layouts,
             {.stop_at_kernel_start = boot, .stack_bytes = options->stack_bytes});
+        sim::arm::watch_firmware(*machine, *layouts);
     };
     hooks.reset = [&] {
         sim::install_vectors();
@@ -181,6 +176,7 @@ int main(int argc, char** argv) {
     };
     // The cycles of each thread's own instructions, of the run's cycles.
     hooks.on_result = [&](sim::RunResult& r) {
+        r.runtime_heap_used_bytes = sim::arm::runtime_heap_used(*machine);
         const double cycles = r.virtual_time_s * r.clocks.sysclk_hz;
         for (const sim::arm::StackUse& s : sim::arm::stack_use()) {
             const double own =

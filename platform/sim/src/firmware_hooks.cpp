@@ -26,35 +26,10 @@ void real_run(mf4010v2_t* motor) __asm__("__real__Z12mf4010v2_runP10mf4010v2_t")
 void wrap_close(mf4010v2_t* motor) __asm__("__wrap__Z14mf4010v2_closeP10mf4010v2_t");
 void real_close(mf4010v2_t* motor) __asm__("__real__Z14mf4010v2_closeP10mf4010v2_t");
 
-namespace {
-const PIDController_t* g_seen[2] = {nullptr, nullptr};
-
-int axis_of(const PIDController_t* pid) {
-    for (int i = 0; i < 2; i++) {
-        if (g_seen[i] == nullptr) {
-            g_seen[i] = pid;
-        }
-        if (g_seen[i] == pid) {
-            return i;
-        }
-    }
-    return -1;  // a third controller: left alone
-}
-}  // namespace
-
 float wrap_pid_compute(PIDController_t* pid, float target, float actual) {
-    const int axis = pid != nullptr ? axis_of(pid) : -1;
+    const int axis = pid != nullptr ? sim::controller_axis(reinterpret_cast<uintptr_t>(pid)) : -1;
     if (axis >= 0) {
-        const std::optional<sim::PidGains>& gains =
-            axis == 0 ? sim::control_override().roll : sim::control_override().pitch;
-        if (gains) {
-            pid->Kp = gains->kp;
-            pid->Ki = gains->ki;
-            pid->Kd = gains->kd;
-        }
-        if (sim::control_override().output_max) {
-            pid->output_max = *sim::control_override().output_max;
-        }
+        sim::apply_control_override(axis, *pid);
     }
     const float output = real_pid_compute(pid, target, actual);
     if (axis >= 0) {
