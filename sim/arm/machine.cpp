@@ -467,6 +467,9 @@ void Machine::exception(int number) {
         const uint32_t words = fp ? 26 : 8;
         fpu_frames_ += fp ? 1 : 0;
         const uint32_t frame = (reg(*c, UC_ARM_REG_SP) - 4 * words) & ~7U;
+        if (thread_check_ && !c->main_stack) {
+            thread_check_(*this, Call{this, {}, frame});  // the frame is the thread's too
+        }
         if (!memory(frame, 4 * words)) {
             halt("exception " + std::to_string(number) + ": its frame at " + hex(frame) +
                  " is not memory");

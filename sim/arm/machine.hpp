@@ -57,7 +57,9 @@ class Machine {
         uint32_t arg(unsigned index) const;
     };
     using Handler = std::function<uint32_t(Machine&, const Call&)>;
-    /// Sees every bridged call a thread makes, before it is served.
+    /// Sees every bridged call a thread makes, before it is served, and
+    /// every exception frame about to go onto a thread's stack (as a call
+    /// with that frame's address for its stack pointer).
     using ThreadCheck = std::function<void(Machine&, const Call&)>;
 
     /// Maps the memories on this process's board (Board::create first) and
