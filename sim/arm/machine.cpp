@@ -96,17 +96,32 @@ struct MachineHooks {
         if (it == m->blocks_.end()) {
             // Thumb-2: a halfword 0b11101, 0b11110 or 0b11111 in its top bits
             // starts a 32-bit instruction (ARMv7-M ARM, A5.1).
-            uint32_t count = 0;
+            // The FPU's instructions are coprocessor 10 and 11's: a first
+            // halfword 0b111x11xx..., the second's bits 11:9 0b101 (A6.1).
+            uint32_t count = 0, fpu_at = 0;
             for (uint32_t at = 0; at < size; ++count) {
-                uint16_t half = 0;
-                uc_mem_read(m->uc_, address + at, &half, 2);
-                at += (half >> 11) >= 0x1D ? 4 : 2;
+                uint16_t half[2] = {0, 0};
+                uc_mem_read(m->uc_, address + at, half, at + 4 <= size ? 4 : 2);
+                if (fpu_at == 0 && (half[0] & 0xEC00) == 0xEC00 && (half[1] & 0x0E00) == 0x0A00) {
+                    fpu_at = static_cast<uint32_t>(address) + at;
+                }
+                at += (half[0] >> 11) >= 0x1D ? 4 : 2;
             }
             const auto watch = m->watches_.find(static_cast<uint32_t>(address));
             const Machine::Watch* w = watch == m->watches_.end() ? nullptr : &watch->second;
-            it = m->blocks_.emplace(key, Machine::Block{count, w}).first;
+            it = m->blocks_.emplace(key, Machine::Block{count, w, fpu_at}).first;
         }
         m->instructions_ += it->second.instructions;
+        // CPACR's gate: with CP10 and CP11 not granted the chip takes a
+        // UsageFault (NOCP) on the instruction (ARMv7-M ARM, B3.2.20);
+        // Unicorn runs it whatever CPACR holds.
+        if (it->second.fpu_at != 0 && !m->board_.scb().fpu_enabled()) {
+            m->request(Machine::Reason::Fault,
+                       "board rule: UsageFault (NOCP): floating-point instruction at " +
+                           hex(it->second.fpu_at) + " in " +
+                           m->image_.function_at(it->second.fpu_at) +
+                           " with CPACR's CP10 and CP11 not granted");
+        }
         if (it->second.watch != nullptr) {
             entered(m, *it->second.watch);
         }

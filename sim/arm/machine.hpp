@@ -181,6 +181,7 @@ class Machine {
     struct Block {
         uint32_t instructions;
         const Watch* watch;  // the watched function this block starts, if any
+        uint32_t fpu_at;     // its first floating-point instruction, 0 if none
     };
     std::unordered_map<uint64_t, Block> blocks_;
     std::unordered_map<const Fiber*, uint64_t> thread_instructions_;
