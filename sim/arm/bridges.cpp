@@ -69,6 +69,7 @@ struct GuestThread {
     std::string name;
     uint32_t stack_base, stack_bytes;
     const Fiber* fiber = nullptr;
+    uint32_t reent = 0;  // newlib's per-thread state in its control block
 };
 // The kernel's stack fill (tskSTACK_FILL_BYTE), from which its high-water
 // mark is read.
@@ -77,6 +78,10 @@ constexpr uint8_t kStackFill = 0xA5;
 // (or its stack pointer is below them): a chosen margin, which sees a frame
 // that ran past the end without writing every word of it.
 constexpr uint32_t kStackGuardBytes = 16;
+// newlib nano's per-thread state (configUSE_NEWLIB_REENTRANT) in the task
+// control block as the kernel stand-in accounts it: after the first 84
+// bytes, 96 of them (docs/design.md, "Kernel heap").
+constexpr uint32_t kReentOffset = 84, kReentBytes = 96;
 
 struct State {
     Machine& m;
@@ -92,6 +97,10 @@ struct State {
     std::unordered_map<const Fiber*, const GuestThread*> by_fiber;
     bool kernel_started = false;
     std::set<std::string> stack_threads_seen;
+    // _impure_ptr and the streams a fresh _reent starts with (_REENT_SMALL's
+    // _REENT_INIT_PTR: zeroed, then stdin, stdout and stderr at 4, 8 and 12
+    // pointing at newlib's fake streams); 0: an image without stdio.
+    uint32_t impure_ptr = 0, fake_streams[3] = {0, 0, 0};
 };
 State* g_state = nullptr;
 
@@ -343,8 +352,18 @@ void serve_kernel(std::map<std::string, Machine::Handler>& s) {
             osThreadNew(&run_thread, &g_state->threads.back(), c.r[2] != 0 ? &attr : nullptr);
         if (id == nullptr) {
             g_state->threads.pop_back();
+            return 0U;
         }
-        return id != nullptr ? block + block_bytes(stack) + kBlockHeader : 0U;
+        const uint32_t tcb = block + block_bytes(stack) + kBlockHeader;
+        if (g_state->impure_ptr != 0 && m.memory(tcb + kReentOffset, kReentBytes)) {
+            const uint32_t reent = tcb + kReentOffset;
+            std::memset(reinterpret_cast<void*>(uintptr_t{reent}), 0, kReentBytes);
+            for (uint32_t i = 0; i < 3; ++i) {
+                m.write32(reent + 4 + 4 * i, g_state->fake_streams[i]);
+            }
+            g_state->threads.back().reent = reent;
+        }
+        return tcb;
     };
     s["osDelay"] = [](Machine&, const Call& c) { return static_cast<uint32_t>(osDelay(c.r[0])); };
     s["vTaskDelay"] = [](Machine&, const Call& c) {
@@ -408,6 +427,21 @@ void serve_bridges(Machine& machine, const Layouts& layouts, const BridgeOptions
     // reads, and the time base's priority.
     machine.share(&SystemCoreClock, machine.image().symbol("SystemCoreClock"));
     machine.share(&uwTickPrio, machine.image().symbol("uwTickPrio"));
+    const auto& symbols = machine.image().symbols;
+    if (symbols.count("_impure_ptr") != 0 && symbols.count("__sf_fake_stdin") != 0) {
+        g_state->impure_ptr = symbols.at("_impure_ptr");
+        int i = 0;
+        for (const char* stream : {"__sf_fake_stdin", "__sf_fake_stdout", "__sf_fake_stderr"}) {
+            g_state->fake_streams[i++] = machine.image().symbol(stream);
+        }
+    }
+    // As the kernel's switch does: the thread that runs has its own _reent.
+    machine.on_thread_run([](Machine& m) {
+        const auto it = g_state->by_fiber.find(Fiber::current());
+        if (it != g_state->by_fiber.end() && it->second->reent != 0) {
+            m.write32(g_state->impure_ptr, it->second->reent);
+        }
+    });
     machine.check_threads([](Machine& m, const Call& c) {
         const auto it = g_state->by_fiber.find(Fiber::current());
         if (it == g_state->by_fiber.end()) {

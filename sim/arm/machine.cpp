@@ -514,6 +514,9 @@ void Machine::run(Context& c) {
         // What the host changed goes in; the core's PRIMASK is the board's.
         uc_context_restore(uc_, c.regs);
         to_guest();
+        if (thread_run_ && !c.main_stack) {
+            thread_run_(*this);
+        }
         const uint32_t primask = board_.cpu().primask() ? 1U : 0U;
         set_reg(UC_ARM_REG_PRIMASK, primask);
         reason_ = Reason::None;

@@ -79,6 +79,8 @@ class Machine {
     /// one value, copied across at every crossing between host and guest.
     void share(uint32_t* host, uint32_t guest);
     void check_threads(ThreadCheck check) { thread_check_ = std::move(check); }
+    /// Runs each time a thread's context is about to run again.
+    void on_thread_run(std::function<void(Machine&)> run) { thread_run_ = std::move(run); }
     /// The argument and result registers at a watched function's entry or
     /// return (AAPCS with the FPU's: integers in r0-r3, floats in s0-s3).
     struct Regs {
@@ -186,6 +188,7 @@ class Machine {
     std::unordered_map<uint64_t, Block> blocks_;
     std::unordered_map<const Fiber*, uint64_t> thread_instructions_;
     ThreadCheck thread_check_;
+    std::function<void(Machine&)> thread_run_;
     uint64_t instructions_ = 0;
     uint64_t synced_ = 0;  // instructions already turned into time
     uint64_t limit_ = UINT64_MAX;
