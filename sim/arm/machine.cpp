@@ -38,6 +38,17 @@ constexpr uint32_t kExcpSwi = 2;  // Unicorn's (QEMU's) number for a supervisor 
 constexpr int kSvCall = 11, kPendSv = 14, kSysTick = 15;
 constexpr uint32_t kControlFpca = 1U << 2;  // CONTROL.FPCA: an FPU context is active
 constexpr uint32_t kXpsrThumb = 1U << 24;
+constexpr uint32_t kXpsrRealigned = 1U << 9;  // in a frame: one padding word above it
+constexpr uint32_t kBasicFrameWords = 8, kFpuFrameWords = 26;
+const int kFrameRegisters[kBasicFrameWords] = {UC_ARM_REG_R0, UC_ARM_REG_R1,  UC_ARM_REG_R2,
+                                               UC_ARM_REG_R3, UC_ARM_REG_R12, UC_ARM_REG_LR,
+                                               UC_ARM_REG_PC, UC_ARM_REG_XPSR};
+// EXC_RETURN values (ARMv7-M ARM, Table B1-8), and the address range a
+// branch to one of them reaches: no memory there, so the fetch stops the
+// emulator.
+constexpr uint32_t kExcReturnHandler = 0xFFFFFFF1, kExcReturnThreadMain = 0xFFFFFFF9,
+                   kExcReturnThreadProcess = 0xFFFFFFFD, kExcReturnBasicFrame = 1U << 4;
+constexpr uint32_t kExcReturnFloor = 0xFFFFFFE0;
 
 // The core blocks the board models, at their architectural addresses (ARMv7-M
 // ARM, B3.2.2 SCB, B3.3.2 SysTick, C1.6 debug registers, C1.8 DWT).
@@ -82,14 +93,18 @@ struct MachineHooks {
         } else {
             uint32_t pc = 0;
             uc_reg_read(m->uc_, UC_ARM_REG_PC, &pc);
+            if (pc >= kExcReturnFloor) {
+                m->request(Machine::Reason::ExceptionReturn);
+                return;
+            }
             m->request(Machine::Reason::Fault, "exception " + std::to_string(intno) + " at " +
                                                    hex(pc) + " in " + m->image_.function_at(pc));
         }
     }
     static void block(uc_engine*, uint64_t address, uint32_t size, void* self) {
         auto* m = static_cast<Machine*>(self);
-        if (address - kReturnPage < kReturnPageBytes) {
-            return;  // the emulator's own traps, not the image's code
+        if (address - kReturnPage < kReturnPageBytes || address >= kExcReturnFloor) {
+            return;  // the emulator's own traps and an exception's return, not code
         }
         const uint64_t key = (address << 32) | size;
         auto it = m->blocks_.find(key);
@@ -158,6 +173,10 @@ struct MachineHooks {
     }
     static bool invalid(uc_engine*, uc_mem_type type, uint64_t address, int, int64_t, void* self) {
         auto* m = static_cast<Machine*>(self);
+        if (type == UC_MEM_FETCH_UNMAPPED && address >= kExcReturnFloor) {
+            m->request(Machine::Reason::ExceptionReturn);
+            return false;
+        }
         uint32_t pc = 0;
         uc_reg_read(m->uc_, UC_ARM_REG_PC, &pc);
         const char* what = type == UC_MEM_WRITE_UNMAPPED   ? "write"
@@ -443,18 +462,18 @@ void Machine::reset() {
 }
 
 uint32_t Machine::call(uint32_t function, std::initializer_list<uint32_t> args, uint32_t sp,
-                       bool main_stack) {
+                       bool main_stack, uint32_t exc_return) {
     // The live registers are nobody's between two runs: set up a fresh call.
     int id = UC_ARM_REG_R0;
     for (uint32_t a : args) {
         set_reg(id++, a);
     }
     set_reg(UC_ARM_REG_SP, sp);
-    set_reg(UC_ARM_REG_LR, kReturnPage | 1U);
+    set_reg(UC_ARM_REG_LR, exc_return != 0 ? exc_return : kReturnPage | 1U);
     set_reg(UC_ARM_REG_PC, function | 1U);
     set_reg(UC_ARM_REG_XPSR, kXpsrThumb);
     set_reg(UC_ARM_REG_CONTROL, 0);
-    Context c{acquire(), main_stack, {}};
+    Context c{acquire(), main_stack, exc_return, {}};
     uc_context_save(uc_, c.regs);
     run(c);
     const uint32_t r0 = reg(c, UC_ARM_REG_R0);
@@ -474,14 +493,23 @@ void Machine::exception(int number) {
     const uint32_t handler = read32(kFlash + 4 * static_cast<uint32_t>(number));
     ++exceptions_;
     uint32_t sp = main_stack_top_;
-    if (const Context* c = innermost()) {
-        // The architecture's stacking (ARMv7-M ARM, B1.5.6 and B1.5.7):
-        // r0-r3, r12, lr, the return address and xPSR, with s0-s15 and FPSCR
-        // above them when the context uses the FPU, on an 8-byte boundary.
-        const bool fp = (reg(*c, UC_ARM_REG_CONTROL) & kControlFpca) != 0;
-        const uint32_t words = fp ? 26 : 8;
+    // EXC_RETURN (ARMv7-M ARM, B1.5.8): to a handler, to thread mode on the
+    // main stack, or on the process stack (a thread's); bit 4 clear when the
+    // frame holds the FPU's context.
+    uint32_t exc_return = kExcReturnThreadMain;
+    Context* c = innermost();
+    uint32_t frame = 0;
+    bool fp = false;
+    if (c != nullptr) {
+        // The architecture's stacking (B1.5.6 and B1.5.7): r0-r3, r12, lr,
+        // the return address and xPSR, with s0-s15 and FPSCR above them when
+        // the context uses the FPU, on an 8-byte boundary (xPSR bit 9 set
+        // in the frame when that took a word more).
+        fp = (reg(*c, UC_ARM_REG_CONTROL) & kControlFpca) != 0;
+        const uint32_t words = fp ? kFpuFrameWords : kBasicFrameWords;
         fpu_frames_ += fp ? 1 : 0;
-        const uint32_t frame = (reg(*c, UC_ARM_REG_SP) - 4 * words) & ~7U;
+        const uint32_t top = reg(*c, UC_ARM_REG_SP);
+        frame = (top - 4 * words) & ~7U;
         if (thread_check_ && !c->main_stack) {
             thread_check_(*this, Call{this, {}, frame});  // the frame is the thread's too
         }
@@ -489,10 +517,11 @@ void Machine::exception(int number) {
             halt("exception " + std::to_string(number) + ": its frame at " + hex(frame) +
                  " is not memory");
         }
-        const int basic[] = {UC_ARM_REG_R0,  UC_ARM_REG_R1, UC_ARM_REG_R2, UC_ARM_REG_R3,
-                             UC_ARM_REG_R12, UC_ARM_REG_LR, UC_ARM_REG_PC, UC_ARM_REG_XPSR};
-        for (uint32_t i = 0; i < 8; ++i) {
-            write32(frame + 4 * i, reg(*c, basic[i]));
+        for (uint32_t i = 0; i < kBasicFrameWords; ++i) {
+            write32(frame + 4 * i, reg(*c, kFrameRegisters[i]));
+        }
+        if ((top & 4U) != 0) {
+            write32(frame + 28, read32(frame + 28) | kXpsrRealigned);
         }
         for (uint32_t i = 0; fp && i < 16; ++i) {
             write32(frame + 32 + 4 * i, reg(*c, UC_ARM_REG_S0 + static_cast<int>(i)));
@@ -500,11 +529,33 @@ void Machine::exception(int number) {
         if (fp) {
             write32(frame + 96, reg(*c, UC_ARM_REG_FPSCR));
         }
+        exc_return = c->exc_return != 0 ? kExcReturnHandler
+                     : c->main_stack    ? kExcReturnThreadMain
+                                        : kExcReturnThreadProcess;
+        exc_return &= fp ? ~kExcReturnBasicFrame : ~0U;
         // A thread's handler runs on the main stack; a handler or the
         // start-up code interrupted is on it already.
         sp = c->main_stack ? frame : main_stack_top_;
     }
-    call(handler, {}, sp, true);
+    call(handler, {}, sp, true, exc_return);
+    if (c == nullptr) {
+        return;
+    }
+    // Unstacking: the interrupted context goes on from its frame as the
+    // handler left it (a handler may change the return address in it).
+    uc_context_restore(uc_, c->regs);
+    for (uint32_t i = 0; i < kBasicFrameWords; ++i) {
+        const uint32_t v = read32(frame + 4 * i);
+        set_reg(kFrameRegisters[i],
+                kFrameRegisters[i] == UC_ARM_REG_XPSR ? v & ~kXpsrRealigned : v);
+    }
+    for (uint32_t i = 0; fp && i < 16; ++i) {
+        set_reg(UC_ARM_REG_S0 + static_cast<int>(i), read32(frame + 32 + 4 * i));
+    }
+    if (fp) {
+        set_reg(UC_ARM_REG_FPSCR, read32(frame + 96));
+    }
+    uc_context_save(uc_, c->regs);
 }
 
 void Machine::run(Context& c) {
@@ -530,7 +581,7 @@ void Machine::run(Context& c) {
         }
         to_host();
         sync_time();
-        if (err != UC_ERR_OK && reason_ != Reason::Fault) {
+        if (err != UC_ERR_OK && reason_ != Reason::Fault && reason_ != Reason::ExceptionReturn) {
             const uint32_t pc = reg(c, UC_ARM_REG_PC);
             request(Reason::Fault, std::string("emulator: ") + uc_strerror(err) + " at " + hex(pc) +
                                        " in " + image_.function_at(pc));
@@ -546,6 +597,17 @@ void Machine::run(Context& c) {
             case Reason::Svc:
                 serve_call(c);
                 break;
+            case Reason::ExceptionReturn: {
+                const uint32_t to = reg(c, UC_ARM_REG_PC) | 1U;
+                if (to != c.exc_return) {
+                    halt("exception return to " + hex(to) + " from " +
+                         (c.exc_return != 0
+                              ? "a handler entered with EXC_RETURN " + hex(c.exc_return)
+                              : std::string("code that is no handler")));
+                }
+                active.pop_back();
+                return;
+            }
             case Reason::Attention:
                 board_.cpu().consume(0);
                 break;

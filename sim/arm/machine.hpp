@@ -109,8 +109,10 @@ class Machine {
     /// Runs `function(args)` on its own registers from stack pointer `sp`
     /// to its return, serving the bridges it calls; returns its r0.
     /// `main_stack`: the stack is the main one (start-up code, handlers).
+    /// `exc_return`: the function is an exception handler, entered with
+    /// that EXC_RETURN in lr, by which it returns.
     uint32_t call(uint32_t function, std::initializer_list<uint32_t> args, uint32_t sp,
-                  bool main_stack);
+                  bool main_stack, uint32_t exc_return = 0);
     /// A callback into the image from a bridge's service: a call on the
     /// stack of the context that made the bridged call.
     uint32_t callback(uint32_t function, std::initializer_list<uint32_t> args);
@@ -144,7 +146,7 @@ class Machine {
     uint32_t main_stack_top() const { return main_stack_top_; }
 
   private:
-    enum class Reason { None, Attention, Svc, Fault };
+    enum class Reason { None, Attention, Svc, ExceptionReturn, Fault };
     struct Pending {
         uint32_t return_address;
         Exit exit;
@@ -152,6 +154,7 @@ class Machine {
     struct Context {
         uc_context* regs = nullptr;
         bool main_stack = false;
+        uint32_t exc_return = 0;       // a handler's: the EXC_RETURN it returns with
         std::vector<Pending> pending;  // watched calls not yet returned, innermost last
     };
 
