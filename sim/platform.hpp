@@ -82,6 +82,11 @@ struct ControlOverride {
 };
 void set_control_override(const ControlOverride& control);
 const ControlOverride& control_override();
+/// The firmware's own code takes the cycles of its instructions (the ARM
+/// image on the emulated core): the platform's costs that stand in for the
+/// firmware's code around a call (sim/core/costs.hpp) are left out.
+void set_firmware_code_timed(bool timed);
+
 /// The axis of the controller record at `pid`, in the order the firmware
 /// first steps them (0 roll, 1 pitch); -1 for a third, which is left alone.
 int controller_axis(uintptr_t pid);

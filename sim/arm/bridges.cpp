@@ -480,8 +480,8 @@ std::vector<StackUse> stack_use() {
         while (untouched < t.stack_bytes && stack[untouched] == kStackFill) {
             ++untouched;
         }
-        out.push_back({t.name, t.stack_bytes, t.stack_bytes - untouched,
-                       g_state->m.instructions_on(t.fiber)});
+        const Machine::ThreadCount n = g_state->m.counted_on(t.fiber);
+        out.push_back({t.name, t.stack_bytes, t.stack_bytes - untouched, n.instructions, n.cycles});
     }
     return out;
 }

@@ -35,12 +35,13 @@ bool kernel_start_reached();
 
 /// A thread's stack in the image, painted when it is created: the bytes of
 /// it ever written (its high-water mark), of `bytes`; and the instructions
-/// the thread ran. In the order the threads were created.
+/// the thread ran, and their cycles. In the order the threads were created.
 struct StackUse {
     std::string thread;
     uint32_t bytes = 0;
     uint32_t used = 0;
     uint64_t instructions = 0;
+    uint64_t cycles = 0;
 };
 std::vector<StackUse> stack_use();
 

@@ -7,8 +7,10 @@
 #include <sstream>
 #include <utility>
 
+#include "sim/arm/cycles.hpp"
 #include "sim/board/board.hpp"
 #include "sim/core/fiber.hpp"
+#include "sim/platform.hpp"
 
 namespace sim::arm {
 
@@ -106,27 +108,48 @@ struct MachineHooks {
         if (address - kReturnPage < kReturnPageBytes || address >= kExcReturnFloor) {
             return;  // the emulator's own traps and an exception's return, not code
         }
+        if (m->attention_) {
+            // Nothing of this block has run yet: it runs, and is counted,
+            // once the board has had the core.
+            m->attention_ = false;
+            m->request(Machine::Reason::Attention);
+            return;
+        }
         const uint64_t key = (address << 32) | size;
         auto it = m->blocks_.find(key);
         if (it == m->blocks_.end()) {
             // Thumb-2: a halfword 0b11101, 0b11110 or 0b11111 in its top bits
-            // starts a 32-bit instruction (ARMv7-M ARM, A5.1).
-            // The FPU's instructions are coprocessor 10 and 11's: a first
-            // halfword 0b111x11xx..., the second's bits 11:9 0b101 (A6.1).
-            uint32_t count = 0, fpu_at = 0;
-            for (uint32_t at = 0; at < size; ++count) {
+            // starts a 32-bit instruction (ARMv7-M ARM, A5.1). The FPU's
+            // instructions are coprocessor 10 and 11's: a first halfword
+            // 0b111x11xx..., the second's bits 11:9 0b101 (A6.1).
+            Machine::Block b{0, 0, false, nullptr, 0};
+            bool after_load_store = false;
+            for (uint32_t at = 0; at < size;) {
                 uint16_t half[2] = {0, 0};
                 uc_mem_read(m->uc_, address + at, half, at + 4 <= size ? 4 : 2);
-                if (fpu_at == 0 && (half[0] & 0xEC00) == 0xEC00 && (half[1] & 0x0E00) == 0x0A00) {
-                    fpu_at = static_cast<uint32_t>(address) + at;
+                if (b.fpu_at == 0 && (half[0] & 0xEC00) == 0xEC00 && (half[1] & 0x0E00) == 0x0A00) {
+                    b.fpu_at = static_cast<uint32_t>(address) + at;
                 }
-                at += (half[0] >> 11) >= 0x1D ? 4 : 2;
+                const InstructionCost cost = instruction_cost(half[0], half[1]);
+                b.cycles += cost.cycles - (cost.load_store && after_load_store ? 1 : 0);
+                after_load_store = cost.load_store;
+                b.conditional_branch = cost.conditional_branch;
+                ++b.instructions;
+                at += cost.bytes;
             }
             const auto watch = m->watches_.find(static_cast<uint32_t>(address));
-            const Machine::Watch* w = watch == m->watches_.end() ? nullptr : &watch->second;
-            it = m->blocks_.emplace(key, Machine::Block{count, w, fpu_at}).first;
+            b.watch = watch == m->watches_.end() ? nullptr : &watch->second;
+            it = m->blocks_.emplace(key, b).first;
         }
+        // A conditional branch ending the block before was taken if this
+        // block does not follow it.
+        if (m->branch_fallthrough_ != 0 && address != m->branch_fallthrough_) {
+            m->cycles_ += kRefillCycles;
+        }
+        m->branch_fallthrough_ =
+            it->second.conditional_branch ? static_cast<uint32_t>(address) + size : 0;
         m->instructions_ += it->second.instructions;
+        m->cycles_ += it->second.cycles;
         // CPACR's gate: with CP10 and CP11 not granted the chip takes a
         // UsageFault (NOCP) on the instruction (ARMv7-M ARM, B3.2.20);
         // Unicorn runs it whatever CPACR holds.
@@ -205,9 +228,13 @@ struct MachineHooks {
         }
         return cell;
     }
+    // Stopped from inside a register access, Unicorn 2.0.1 leaves the
+    // block's later instructions unrun but the PC at the block's start, so
+    // the block would run twice (seen as a push done twice): the stop waits
+    // for the next block's start instead.
     static void after_access(Machine* m) {
         if (m->board_.cpu().wants_core()) {
-            m->request(Machine::Reason::Attention);
+            m->attention_ = true;
         }
     }
     template <uint32_t Base>
@@ -280,12 +307,14 @@ Machine::Machine(const ElfImage& image, Board& board) : image_(image), board_(bo
     uc_hook_add(uc_, &hook, UC_HOOK_MEM_INVALID, reinterpret_cast<void*>(&MachineHooks::invalid),
                 this, 1, 0);
     g_machine = this;
+    set_firmware_code_timed(true);  // the image's code takes its instructions' cycles
 }
 
 Machine::~Machine() {
     // Nothing resumes a suspended fiber once the run is over: every context
     // the emulator gave, in use or not, goes back to it.
     g_machine = nullptr;
+    set_firmware_code_timed(false);
     for (uc_context* regs : contexts_) {
         uc_context_free(regs);
     }
@@ -304,9 +333,9 @@ void Machine::share(uint32_t* host, uint32_t guest) {
     shared_.emplace_back(host, guest);
 }
 
-uint64_t Machine::instructions_on(const Fiber* fiber) const {
-    const auto it = thread_instructions_.find(fiber);
-    return it == thread_instructions_.end() ? 0 : it->second;
+Machine::ThreadCount Machine::counted_on(const Fiber* fiber) const {
+    const auto it = thread_counts_.find(fiber);
+    return it == thread_counts_.end() ? ThreadCount{} : it->second;
 }
 
 bool Machine::memory(uint32_t address, uint32_t size) const {
@@ -413,10 +442,10 @@ void Machine::request(Reason reason, std::string fault) {
 }
 
 void Machine::sync_time() {
-    const uint64_t run = instructions_ - synced_;
-    synced_ = instructions_;
+    const uint64_t run = cycles_ - synced_;
+    synced_ = cycles_;
     if (run != 0) {
-        board_.cpu().elapse(run * kCyclesPerInstruction);
+        board_.cpu().elapse(run);
     }
 }
 
@@ -571,13 +600,16 @@ void Machine::run(Context& c) {
         const uint32_t primask = board_.cpu().primask() ? 1U : 0U;
         set_reg(UC_ARM_REG_PRIMASK, primask);
         reason_ = Reason::None;
-        const uint64_t before = instructions_;
+        const uint64_t before = instructions_, cycles_before = cycles_;
+        branch_fallthrough_ = 0;  // another context's blocks ran in between
         running_ = &c;
         const uc_err err = uc_emu_start(uc_, reg(c, UC_ARM_REG_PC) | 1U, kReturnPage, 0, 0);
         running_ = nullptr;
         uc_context_save(uc_, c.regs);
         if (!c.main_stack) {
-            thread_instructions_[Fiber::current()] += instructions_ - before;
+            ThreadCount& own = thread_counts_[Fiber::current()];
+            own.instructions += instructions_ - before;
+            own.cycles += cycles_ - cycles_before;
         }
         to_host();
         sync_time();

@@ -4,7 +4,7 @@
 // guest pointer is a host pointer), the peripheral buses and the core blocks
 // through the board's register bus, the stubs' supervisor calls handed to
 // the bridges (bridges.hpp), and the instructions executed counted per
-// translated block and turned into the board's time.
+// translated block and their cycles (cycles.hpp) turned into the board's time.
 //
 // Every firmware context (the start-up code, each thread, each handler and
 // each callback into the firmware) is a guest call with its registers of its
@@ -35,16 +35,6 @@ class Fiber;
 }  // namespace sim
 
 namespace sim::arm {
-
-/// Core cycles per instruction executed: 1, a chosen value, the lower bound
-/// of the Cortex-M4 Technical Reference Manual's instruction timings (ARM DDI
-/// 0439, "Cortex-M4 instruction set summary": most data-processing
-/// instructions 1 cycle, loads and stores 2, taken branches 1 plus a 1-3
-/// cycle pipeline refill). The chip is slower by that mix and by the flash's
-/// wait states (5 at 168 MHz, RM0090 Table 10) whenever its ART accelerator
-/// misses. The HAL and kernel calls served by the board add the costs of
-/// sim/core/costs.hpp, as in the host build.
-constexpr uint32_t kCyclesPerInstruction = 1;
 
 class Machine {
   public:
@@ -136,9 +126,15 @@ class Machine {
 
     const ElfImage& image() const { return image_; }
     uint64_t instructions() const { return instructions_; }
-    /// Instructions run by the thread on `fiber` (on its own stack, the
-    /// handlers that interrupted it left out).
-    uint64_t instructions_on(const Fiber* fiber) const;
+    /// The core cycles of the instructions run (sim/arm/cycles.hpp); the HAL
+    /// and kernel calls served add their costs on the board's clock besides.
+    uint64_t cycles() const { return cycles_; }
+    struct ThreadCount {
+        uint64_t instructions = 0, cycles = 0;
+    };
+    /// What the thread on `fiber` ran (on its own stack, the handlers that
+    /// interrupted it left out).
+    ThreadCount counted_on(const Fiber* fiber) const;
     /// Exceptions entered into the image's handlers, and how many of their
     /// frames were the FPU's extended one.
     uint64_t exceptions() const { return exceptions_; }
@@ -184,16 +180,20 @@ class Machine {
     std::vector<uc_context*> free_;
     std::vector<uc_context*> contexts_;  // every one allocated, freed with the machine
     struct Block {
-        uint32_t instructions;
-        const Watch* watch;  // the watched function this block starts, if any
-        uint32_t fpu_at;     // its first floating-point instruction, 0 if none
+        uint32_t instructions, cycles;
+        bool conditional_branch;  // it ends in one: a refill more if taken
+        const Watch* watch;       // the watched function this block starts, if any
+        uint32_t fpu_at;          // its first floating-point instruction, 0 if none
     };
     std::unordered_map<uint64_t, Block> blocks_;
-    std::unordered_map<const Fiber*, uint64_t> thread_instructions_;
+    std::unordered_map<const Fiber*, ThreadCount> thread_counts_;
     ThreadCheck thread_check_;
     std::function<void(Machine&)> thread_run_;
     uint64_t instructions_ = 0;
-    uint64_t synced_ = 0;  // instructions already turned into time
+    uint64_t cycles_ = 0;
+    uint64_t synced_ = 0;              // cycles already turned into time
+    uint32_t branch_fallthrough_ = 0;  // after a block ending in a conditional branch
+    bool attention_ = false;           // the board wants the core at the next block
     uint64_t limit_ = UINT64_MAX;
     uint64_t exceptions_ = 0, fpu_frames_ = 0;
     uint32_t reset_pc_ = 0;

@@ -179,12 +179,12 @@ int main(int argc, char** argv) {
         r.runtime_heap_used_bytes = sim::arm::runtime_heap_used(*machine);
         const double cycles = r.virtual_time_s * r.clocks.sysclk_hz;
         for (const sim::arm::StackUse& s : sim::arm::stack_use()) {
-            const double own =
-                static_cast<double>(s.instructions) * sim::arm::kCyclesPerInstruction;
-            r.thread_extras.push_back({{"stack_bytes", s.bytes},
-                                       {"stack_high_water_bytes", s.used},
-                                       {"instructions", s.instructions},
-                                       {"cpu_share", cycles > 0 ? own / cycles : 0.0}});
+            r.thread_extras.push_back(
+                {{"stack_bytes", s.bytes},
+                 {"stack_high_water_bytes", s.used},
+                 {"instructions", s.instructions},
+                 {"cycles", s.cycles},
+                 {"cpu_share", cycles > 0 ? static_cast<double>(s.cycles) / cycles : 0.0}});
         }
     };
     const auto start = std::chrono::steady_clock::now();
@@ -206,11 +206,12 @@ int main(int argc, char** argv) {
     const bool booted = boot && sim::arm::kernel_start_reached();
     const char* state = booted ? "stopped at osKernelStart" : result.halted ? "halted:" : "ran";
     std::fprintf(stderr,
-                 "gimbal-arm: %s %s after %llu instructions (%u cycle per instruction, a chosen "
-                 "value), %zu threads created, %.3f virtual s in %.3f s wall (%.1f virtual s per "
-                 "wall s), %.1f MIPS\n",
+                 "gimbal-arm: %s %s after %llu instructions (%llu core cycles by the Cortex-M4 "
+                 "TRM's timings), %zu threads created, %.3f virtual s in %.3f s wall (%.1f "
+                 "virtual s per wall s), %.1f MIPS\n",
                  state, booted || !result.halted ? "" : result.halted->where.c_str(),
-                 static_cast<unsigned long long>(n), sim::arm::kCyclesPerInstruction,
+                 static_cast<unsigned long long>(n),
+                 static_cast<unsigned long long>(machine ? machine->cycles() : 0),
                  result.threads.size(), seconds, wall, wall > 0 ? seconds / wall : 0.0,
                  wall > 0 ? static_cast<double>(n) / wall / 1e6 : 0.0);
     if (machine) {
@@ -222,8 +223,11 @@ int main(int argc, char** argv) {
     }
     for (const sim::arm::StackUse& s : sim::arm::stack_use()) {
         std::fprintf(
-            stderr, "gimbal-arm: stack of %s: %u of %u bytes used (painted); %llu instructions\n",
-            s.thread.c_str(), s.used, s.bytes, static_cast<unsigned long long>(s.instructions));
+            stderr,
+            "gimbal-arm: stack of %s: %u of %u bytes used (painted); %llu instructions, %llu "
+            "cycles\n",
+            s.thread.c_str(), s.used, s.bytes, static_cast<unsigned long long>(s.instructions),
+            static_cast<unsigned long long>(s.cycles));
     }
     if (const auto unknown = sim::arm::unknown_stack_threads(); !unknown.empty() && !boot) {
         std::cerr << "gimbal-arm: --stack names " << unknown.front()

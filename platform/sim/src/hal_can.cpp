@@ -4,12 +4,20 @@
 //
 // Every call costs cost::kHalCall plus its register accesses, but the two
 // status queries that the port polls cost cost::kHalCanQuery: they bound the
-// motor driver's reply window.
+// motor driver's reply window (without the firmware's share of the loop when
+// its code is timed by its own instructions).
 #include "hal_internal.hpp"
+#include "sim/platform.hpp"
 
 using namespace sim::hal;
 
 namespace {
+
+bool g_firmware_timed = false;
+
+uint32_t can_query_cost() {
+    return cost::kHalCanQuery - (g_firmware_timed ? cost::kHalCanQueryFirmware : 0);
+}
 // MCR
 constexpr uint32_t kInrq = 1U << 0, kSleep = 1U << 1, kTxfp = 1U << 2, kRflm = 1U << 3,
                    kNart = 1U << 4, kAwum = 1U << 5, kAbom = 1U << 6, kTtcm = 1U << 7;
@@ -216,7 +224,7 @@ uint32_t HAL_CAN_GetTxMailboxesFreeLevel(const CAN_HandleTypeDef* hcan) {
 }
 
 uint32_t HAL_CAN_IsTxMessagePending(const CAN_HandleTypeDef* hcan, uint32_t TxMailboxes) {
-    enter(cost::kHalCanQuery);
+    enter(can_query_cost());
     if (!configured(hcan)) {
         return 0;
     }
@@ -225,7 +233,7 @@ uint32_t HAL_CAN_IsTxMessagePending(const CAN_HandleTypeDef* hcan, uint32_t TxMa
 }
 
 uint32_t HAL_CAN_GetRxFifoFillLevel(const CAN_HandleTypeDef* hcan, uint32_t RxFifo) {
-    enter(cost::kHalCanQuery);
+    enter(can_query_cost());
     if (!configured(hcan)) {
         return 0;
     }
@@ -277,4 +285,8 @@ uint32_t HAL_CAN_GetError(const CAN_HandleTypeDef* hcan) {
     enter(cost::kHalQuery);
     return hcan->ErrorCode;
 }
+}
+
+void sim::set_firmware_code_timed(bool timed) {
+    g_firmware_timed = timed;
 }
