@@ -6,7 +6,6 @@
 #include <filesystem>
 #include <iostream>
 #include <optional>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -16,19 +15,10 @@ namespace {
 constexpr int kUsageError = 2;
 
 // --image arm IMAGE: gimbal-arm, the ARM image's runner, in place of this
-// process, with the options both runners have.
+// process, with every option given here, the scenario's duration when none
+// was (gimbal-arm boots only without one) and the folder.
 int run_arm_image(const CLI::App& app, const std::vector<std::string>& image,
                   const sim::cli::Setup& setup) {
-    const std::set<std::string> shared = {"--scenario", "--duration", "--out",  "--quiet",
-                                          "--no-plot",  "--image",    "--check"};
-    for (const CLI::Option* option : app.get_options()) {
-        if (option->count() > 0 && shared.count(option->get_name()) == 0) {
-            std::cerr << "gimbal-sim: " << option->get_name()
-                      << " is not served with --image arm (--scenario, --duration, --out, "
-                         "--quiet and --no-plot are)\n";
-            return kUsageError;
-        }
-    }
     std::error_code error;
     const std::filesystem::path runner =
         std::filesystem::read_symlink("/proc/self/exe", error).parent_path() / "gimbal-arm";
@@ -44,19 +34,22 @@ int run_arm_image(const CLI::App& app, const std::vector<std::string>& image,
     if (setup.check_only) {
         return 0;
     }
-    char seconds[32];
-    std::snprintf(seconds, sizeof seconds, "%.17g", setup.scenario.duration_s);
-    std::vector<std::string> args = {runner.string(), image[1], "--duration",
-                                     seconds,         "--out",  setup.out_dir};
-    if (app.count("--scenario") != 0) {
-        args.insert(args.end(), {"--scenario", app["--scenario"]->as<std::string>()});
+    std::vector<std::string> args = {runner.string(), image[1]};
+    // As given: gimbal-arm has the same options and checks.
+    for (const CLI::Option* option : app.get_options()) {
+        const std::string name = option->get_name();
+        if (name != "--image" && name != "--out") {
+            for (const std::string& value : option->results()) {
+                args.push_back(name + "=" + value);
+            }
+        }
     }
-    if (setup.quiet) {
-        args.emplace_back("--quiet");
+    if (app.count("--duration") == 0) {
+        char seconds[32];
+        std::snprintf(seconds, sizeof seconds, "%.17g", setup.scenario.duration_s);
+        args.push_back(std::string("--duration=") + seconds);
     }
-    if (app.count("--no-plot") != 0) {
-        args.emplace_back("--no-plot");
-    }
+    args.push_back("--out=" + setup.out_dir);
     std::vector<char*> argv;
     for (std::string& a : args) {
         argv.push_back(a.data());
@@ -76,11 +69,10 @@ int main(int argc, char** argv) {
     runner.name = "gimbal-sim";
     runner.description = "Run the gimbal firmware on the virtual board.";
     runner.add_options = [&image](CLI::App& app) {
-        app.add_option(
-               "--image", image,
-               "arm IMAGE.elf: run the firmware's ARM image (the stm32f407-vb preset's "
-               "gimbal_vb.elf) on the emulated Cortex-M4, as gimbal-arm beside this "
-               "program does, with --scenario, --duration, --out, --quiet and --no-plot only")
+        app.add_option("--image", image,
+                       "arm IMAGE.elf: run the firmware's ARM image (the stm32f407-vb preset's "
+                       "gimbal_vb.elf) on the emulated Cortex-M4, as gimbal-arm beside this "
+                       "program does, with the other options as given here")
             ->expected(2);
     };
     runner.prepare = [&image](const CLI::App& app, sim::cli::Setup& setup) -> std::optional<int> {
