@@ -334,6 +334,7 @@ int run(int argc, char** argv, const Runner& runner) {
     hooks.out_dir = out_dir;
     hooks.outputs = outputs;
     hooks.progress = !quiet;
+    hooks.program = name;
     if (!quiet) {
         // A standard output that cannot take the console (a closed pipe)
         // ends the run as SIGPIPE would, with its files whole.
