@@ -161,13 +161,14 @@ class ProbeHub {
 // The counts and figures of summary.json's "metrics".
 class Figures {
   public:
-    Figures(Probes& probes, bool progress)
+    Figures(Probes& probes, bool progress, std::string program)
         : board_(probes.board),
           metrics_(kFallbackSettleS),
           reads_(board_.i2c_scl(), board_.i2c_sda(), &board_.cpu().probes().i2c_transaction),
           threads_(board_.cpu().probes()),
           timing_(board_.i2c_scl(), board_.i2c_sda()),
-          progress_(progress) {
+          progress_(progress),
+          program_(std::move(program)) {
         probes.threads = &threads_;
         probes.sample_put.push_back([this](const void*, uint32_t, bool queued, Picos) {
             (queued ? samples_queued_ : samples_dropped_)++;
@@ -226,7 +227,7 @@ class Figures {
         }
         last_progress_ = wall;
         const double elapsed = std::chrono::duration<double>(wall - wall_start_).count();
-        std::fprintf(stderr, "gimbal-sim: %.0f s of virtual time, %.0fx real time\n",
+        std::fprintf(stderr, "%s: %.0f s of virtual time, %.0fx real time\n", program_.c_str(),
                      to_seconds(now), to_seconds(now) / elapsed);
     }
 
@@ -236,6 +237,7 @@ class Figures {
     ThreadStats threads_;
     I2cTimingMonitor timing_;
     bool progress_;
+    std::string program_;
     uint64_t console_bytes_ = 0, commands_sent_ = 0, exchanges_failed_ = 0, samples_queued_ = 0,
              samples_dropped_ = 0, steps_ = 0, ticks_ = 0;
     std::chrono::steady_clock::time_point wall_start_, last_progress_;
@@ -341,7 +343,7 @@ RunResult run_firmware(const Scenario& scenario, const RunHooks& hooks) {
     Board& board = Board::create(board_config(scenario));
     set_control_override(control_override(scenario));
     Probes probes{board, {}, {}, {}, {}, nullptr};
-    Figures figures(probes, hooks.progress);
+    Figures figures(probes, hooks.progress, hooks.program);
     std::vector<std::unique_ptr<Writer>> writers;
     if (!hooks.out_dir.empty()) {
         const OutputOptions& o = hooks.outputs;
@@ -351,6 +353,7 @@ RunResult run_firmware(const Scenario& scenario, const RunHooks& hooks) {
         context.window_until =
             o.window_end_s >= 1e9 ? ~Picos{0} : Duration::seconds(o.window_end_s).ps;
         context.quiet = !hooks.progress;
+        context.program = hooks.program;
         writers = attach_writers(context, probes, o.off);
     }
     ProbeHub hub(probes, hooks);
@@ -408,7 +411,7 @@ RunResult run_firmware(const Scenario& scenario, const RunHooks& hooks) {
                         status = hooks.on_stuck(r);
                     }
                 } catch (const std::exception& e) {
-                    std::fprintf(stderr, "gimbal-sim: %s\n", e.what());
+                    std::fprintf(stderr, "%s: %s\n", hooks.program.c_str(), e.what());
                     status = kExitOutputFailed;
                 }
                 std::fflush(nullptr);

@@ -100,6 +100,8 @@ struct RunHooks {
     OutputOptions outputs;
     /// Progress lines on standard error while the run takes long in wall time.
     bool progress = false;
+    /// What the run's own messages on standard error start with.
+    std::string program = "gimbal-sim";
     /// A script drives the run (sim/app/control.hpp): the board moves only
     /// under its commands, and the scenario's duration does not end it.
     Control* control = nullptr;

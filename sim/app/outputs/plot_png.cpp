@@ -16,7 +16,8 @@ constexpr const char* kPlotFolder = ".plot.partial";
 
 class PlotPng : public Writer {
   public:
-    explicit PlotPng(const OutputContext& context) : dir_(context.dir), quiet_(context.quiet) {}
+    explicit PlotPng(const OutputContext& context)
+        : dir_(context.dir), quiet_(context.quiet), program_(context.program) {}
     // A missing matplotlib or a plot that cannot be drawn leaves the run's
     // other files as they are and says so (on standard error: standard
     // output carries the console only).
@@ -34,9 +35,10 @@ class PlotPng : public Writer {
         }
         std::filesystem::remove_all(work, ignored);
         if (!drawn) {
-            std::fprintf(stderr, "gimbal-sim: no plot.png (tools/plot-run said why above)\n");
+            std::fprintf(stderr, "%s: no plot.png (tools/plot-run said why above)\n",
+                         program_.c_str());
         } else if (!quiet_) {
-            std::fprintf(stderr, "gimbal-sim: plot: %s\n", (dir_ / "plot.png").c_str());
+            std::fprintf(stderr, "%s: plot: %s\n", program_.c_str(), (dir_ / "plot.png").c_str());
         }
     }
     bool failed() const override { return false; }
@@ -44,6 +46,7 @@ class PlotPng : public Writer {
   private:
     std::filesystem::path dir_;
     bool quiet_;
+    std::string program_;
 };
 
 }  // namespace

@@ -44,6 +44,7 @@ struct OutputContext {
     /// (registry entry `windowed`): [from, until).
     Picos window_from = 0, window_until = ~Picos{0};
     bool quiet = false;
+    std::string program = "gimbal-sim";  // its messages' first word
     bool in_window(Picos at) const { return at >= window_from && at < window_until; }
 };
 
