@@ -38,7 +38,7 @@ class GimbalSim:
         where = None
         for line in self.proc.stderr:
             self.stderr.append(line)
-            where = re.match(r"gimbal-sim: control on ([\d.]+):(\d+)$", line)
+            where = re.match(r"gimbal-(?:sim|arm): control on ([\d.]+):(\d+)$", line)
             if where:
                 break
         if not where:

@@ -10,6 +10,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 from gimbal_control import DEFAULT_SIM, GimbalSim  # noqa: E402
 
 SIM = os.environ.get("GIMBAL_SIM", DEFAULT_SIM)
+ARGS = os.environ.get("GIMBAL_SIM_ARGS", "").split()  # "--image arm IMAGE": the ARM image
 LATE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "../../scenarios/motors-late.json")
 FILES = ("can2.log", "console.log", "trace.csv", "i2c.vcd")
 
@@ -19,7 +20,7 @@ def files(d):
 
 
 def test_lost_motor_reports_failed_exchanges(tmp_path):
-    with GimbalSim(out=str(tmp_path)) as sim:
+    with GimbalSim(out=str(tmp_path), args=ARGS) as sim:
         assert sim.run(6) == 6.0
         sim.fault("motor_absent", True, motor="0x141")
         got = sim.wait_console(r"^Error: (Failed to send|Timeout waiting)", within_s=2)
