@@ -108,6 +108,12 @@ struct MachineHooks {
         if (address - kReturnPage < kReturnPageBytes || address >= kExcReturnFloor) {
             return;  // the emulator's own traps and an exception's return, not code
         }
+        // A conditional branch ending the block before was taken if this
+        // block does not follow it.
+        if (m->branch_fallthrough_ != 0 && address != m->branch_fallthrough_) {
+            m->cycles_ += kRefillCycles;
+        }
+        m->branch_fallthrough_ = 0;
         if (m->attention_) {
             // Nothing of this block has run yet: it runs, and is counted,
             // once the board has had the core.
@@ -140,11 +146,6 @@ struct MachineHooks {
             const auto watch = m->watches_.find(static_cast<uint32_t>(address));
             b.watch = watch == m->watches_.end() ? nullptr : &watch->second;
             it = m->blocks_.emplace(key, b).first;
-        }
-        // A conditional branch ending the block before was taken if this
-        // block does not follow it.
-        if (m->branch_fallthrough_ != 0 && address != m->branch_fallthrough_) {
-            m->cycles_ += kRefillCycles;
         }
         m->branch_fallthrough_ =
             it->second.conditional_branch ? static_cast<uint32_t>(address) + size : 0;
