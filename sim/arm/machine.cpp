@@ -128,13 +128,17 @@ struct MachineHooks {
             // starts a 32-bit instruction (ARMv7-M ARM, A5.1). The FPU's
             // instructions are coprocessor 10 and 11's: a first halfword
             // 0b111x11xx..., the second's bits 11:9 0b101 (A6.1).
-            Machine::Block b{0, 0, false, nullptr, 0};
+            Machine::Block b{0, 0, false, nullptr, 0, 0};
             bool after_load_store = false;
             for (uint32_t at = 0; at < size;) {
                 uint16_t half[2] = {0, 0};
                 uc_mem_read(m->uc_, address + at, half, at + 4 <= size ? 4 : 2);
                 if (b.fpu_at == 0 && (half[0] & 0xEC00) == 0xEC00 && (half[1] & 0x0E00) == 0x0A00) {
                     b.fpu_at = static_cast<uint32_t>(address) + at;
+                }
+                // WFI: 0xbf30, or 0xf3af 0x8003 (A7.7.261).
+                if (half[0] == 0xBF30 || (half[0] == 0xF3AF && half[1] == 0x8003)) {
+                    b.wfi_at = static_cast<uint32_t>(address) + at;
                 }
                 const InstructionCost cost = instruction_cost(half[0], half[1]);
                 b.cycles += cost.cycles - (cost.load_store && after_load_store ? 1 : 0);
@@ -163,6 +167,12 @@ struct MachineHooks {
         }
         if (it->second.watch != nullptr) {
             entered(m, *it->second.watch);
+        }
+        if (it->second.wfi_at != 0) {
+            // Unicorn runs a WFI as a no-op: the core's wait is the board's,
+            // once the block has run.
+            m->wfi_at_ = it->second.wfi_at;
+            m->request(Machine::Reason::Wfi);
         }
         if (m->instructions_ >= m->limit_) {
             m->request(Machine::Reason::Fault,
@@ -644,6 +654,13 @@ void Machine::run(Context& c) {
             case Reason::Attention:
                 board_.cpu().consume(0);
                 break;
+            case Reason::Wfi: {
+                // As the host build's __WFI: masked, or in a handler, the core
+                // is never woken and the board halts naming the function.
+                const std::string where = image_.function_at(wfi_at_);
+                board_.cpu().wait_for_interrupt(where.c_str());
+                break;
+            }
             case Reason::None:
                 if (reg(c, UC_ARM_REG_PC) == kReturnPage) {
                     active.pop_back();

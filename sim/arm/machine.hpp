@@ -142,7 +142,7 @@ class Machine {
     uint32_t main_stack_top() const { return main_stack_top_; }
 
   private:
-    enum class Reason { None, Attention, Svc, ExceptionReturn, Fault };
+    enum class Reason { None, Attention, Wfi, Svc, ExceptionReturn, Fault };
     struct Pending {
         uint32_t return_address;
         Exit exit;
@@ -184,6 +184,7 @@ class Machine {
         bool conditional_branch;  // it ends in one: a refill more if taken
         const Watch* watch;       // the watched function this block starts, if any
         uint32_t fpu_at;          // its first floating-point instruction, 0 if none
+        uint32_t wfi_at;          // its WFI, 0 if none (a WFI ends a block)
     };
     std::unordered_map<uint64_t, Block> blocks_;
     std::unordered_map<const Fiber*, ThreadCount> thread_counts_;
@@ -194,6 +195,7 @@ class Machine {
     uint64_t synced_ = 0;              // cycles already turned into time
     uint32_t branch_fallthrough_ = 0;  // after a block ending in a conditional branch
     bool attention_ = false;           // the board wants the core at the next block
+    uint32_t wfi_at_ = 0;              // the WFI the core waits in
     uint64_t limit_ = UINT64_MAX;
     uint64_t exceptions_ = 0, fpu_frames_ = 0;
     uint32_t reset_pc_ = 0;
