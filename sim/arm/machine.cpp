@@ -52,6 +52,15 @@ constexpr uint32_t kExcReturnHandler = 0xFFFFFFF1, kExcReturnThreadMain = 0xFFFF
                    kExcReturnThreadProcess = 0xFFFFFFFD, kExcReturnBasicFrame = 1U << 4;
 constexpr uint32_t kExcReturnFloor = 0xFFFFFFE0;
 
+// The NVIC (ARMv7-M ARM, B3.4.3): ISER, ICER, ISPR, ICPR and IABR, 0x80 apart,
+// the priority bytes from 0x300, STIR at 0xE00; the SCB's system handler
+// priority registers (B3.2.10-B3.2.12). The STM32F407 has 82 interrupts
+// (RM0090 Table 61).
+constexpr uint32_t kNvic = 0xE000E100, kNvicBytes = 0x280, kNvicIpr = kNvic + 0x300;
+constexpr uint32_t kNvicIprBytes = 240, kStir = kNvic + 0xE00;
+constexpr uint32_t kShpr = 0xE000ED18, kShprBytes = 12;
+constexpr uint32_t kIrqs = Cpu::kVectors + Cpu::kFirstException;
+
 // The core blocks the board models, at their architectural addresses (ARMv7-M
 // ARM, B3.2.2 SCB, B3.3.2 SysTick, C1.6 debug registers, C1.8 DWT).
 struct CoreWindow {
@@ -248,9 +257,91 @@ struct MachineHooks {
             m->attention_ = true;
         }
     }
+    // The NVIC's registers and the system handlers' priority bytes in the
+    // SCB (ARMv7-M ARM, B3.4.3 and B3.2.10-B3.2.12) stand for the core's own
+    // state, which the board's Cpu holds: an access reads or changes it.
+    // The priority registers take bytes, halfwords and words; the others
+    // words. False: not one of these registers.
+    static bool nvic(Machine* m, uint32_t address, unsigned size, uint32_t& value, bool write) {
+        Cpu& cpu = m->board_.cpu();
+        const bool priorities = address - kNvicIpr < kNvicIprBytes;
+        const bool handlers = address - kShpr < kShprBytes;
+        if (address - kNvic >= kNvicBytes && !priorities && !handlers && address != kStir) {
+            return false;
+        }
+        m->sync_time();
+        if (!priorities && !handlers && (size != 4 || (address & 3U) != 0)) {
+            m->request(Machine::Reason::Fault, std::to_string(size) + "-byte access at " +
+                                                   hex(address) + ": the NVIC takes words here");
+            return true;
+        }
+        if (priorities || handlers) {
+            // One byte per exception, its upper 4 bits implemented (RM0090
+            // 10.1: 16 priority levels); the system handlers' from 4.
+            const int first = priorities
+                                  ? static_cast<int>(address - kNvicIpr)
+                                  : static_cast<int>(address - kShpr) + 4 + Cpu::kFirstException;
+            uint32_t bytes = 0;
+            for (unsigned i = 0; i < size; ++i) {
+                const int irqn = first + static_cast<int>(i);
+                if (irqn >= Cpu::kVectors + Cpu::kFirstException) {
+                    continue;  // past the last interrupt: reads as zero, takes nothing
+                }
+                if (write) {
+                    cpu.set_priority(irqn, static_cast<uint8_t>((value >> (8 * i + 4)) & 0xFU));
+                } else {
+                    bytes |= static_cast<uint32_t>(cpu.priority(irqn)) << (8 * i + 4);
+                }
+            }
+            value = write ? value : bytes;
+        } else if (address == kStir) {
+            if (write && (value & 0x1FFU) < kIrqs) {
+                cpu.set_pending(static_cast<int>(value & 0x1FFU));
+            }
+            value = write ? value : 0;
+        } else {
+            const uint32_t group = (address - kNvic) / 0x80, word = (address - kNvic) % 0x80 / 4;
+            uint32_t bits = 0;
+            for (uint32_t b = 0; b < 32 && group <= 4 && word < 8; ++b) {
+                const uint32_t irq = 32 * word + b;
+                const int irqn = static_cast<int>(irq);
+                if (irq >= kIrqs) {
+                    break;
+                }
+                const bool set = ((value >> b) & 1U) != 0;
+                switch (group) {
+                    case 0:  // ISER
+                    case 1:  // ICER
+                        if (write && set) {
+                            group == 0 ? cpu.enable_irq(irqn) : cpu.disable_irq(irqn);
+                        }
+                        bits |= cpu.irq_enabled(irqn) ? 1U << b : 0U;
+                        break;
+                    case 2:  // ISPR
+                    case 3:  // ICPR
+                        if (write && set) {
+                            group == 2 ? cpu.set_pending(irqn) : cpu.clear_pending(irqn);
+                        }
+                        bits |= cpu.pending(irqn) ? 1U << b : 0U;
+                        break;
+                    default:  // IABR, read only: the handler running
+                        bits |=
+                            cpu.active_exception() == irqn - Cpu::kFirstException ? 1U << b : 0U;
+                        break;
+                }
+            }
+            value = write ? value : bits;
+        }
+        after_access(m);
+        return true;
+    }
     template <uint32_t Base>
     static uint64_t read(uc_engine*, uint64_t offset, unsigned size, void* self) {
         auto* m = static_cast<Machine*>(self);
+        uint32_t core = 0;
+        if (Base == kPpb && nvic(m, Base + static_cast<uint32_t>(offset), size, core, false)) {
+            return core;
+        }
         uint32_t* cell = word(m, Base + static_cast<uint32_t>(offset), size);
         if (cell == nullptr) {
             return 0;
@@ -262,6 +353,10 @@ struct MachineHooks {
     template <uint32_t Base>
     static void write(uc_engine*, uint64_t offset, unsigned size, uint64_t value, void* self) {
         auto* m = static_cast<Machine*>(self);
+        uint32_t v = static_cast<uint32_t>(value);
+        if (Base == kPpb && nvic(m, Base + static_cast<uint32_t>(offset), size, v, true)) {
+            return;
+        }
         if (uint32_t* cell = word(m, Base + static_cast<uint32_t>(offset), size)) {
             m->board_.bus().write(cell, static_cast<uint32_t>(value));
             after_access(m);
