@@ -1,5 +1,7 @@
-// The image's own NVIC and system-handler priority accesses reach the core's
-// state on the board, as CMSIS's inline NVIC functions make them on the chip.
+// Code of the test's own on the emulated core: the NVIC and system-handler
+// priority accesses reach the core's state on the board, as CMSIS's inline
+// NVIC functions make them on the chip; an FPU instruction before CPACR
+// grants the FPU halts it, as the chip's UsageFault would.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -25,6 +27,9 @@ const std::vector<uint8_t> kWrites = {
 // ldrh r1, [ISER0]; bx lr: a halfword where the NVIC takes words.
 const std::vector<uint8_t> kHalfword = {0x01, 0x48, 0x01, 0x88, 0x70, 0x47,
                                         0x00, 0x00, 0x00, 0xe1, 0x00, 0xe0};
+
+// vmov s0, r0; bx lr, on a board whose CPACR is still at reset.
+const std::vector<uint8_t> kFpu = {0x00, 0xee, 0x10, 0x0a, 0x70, 0x47};
 
 json run_code(const std::vector<uint8_t>& code) {
     static std::unique_ptr<sim::arm::ElfImage> image;
@@ -60,6 +65,13 @@ TEST(ImageNvic, WritesReachTheCoreAndReadBack) {
 TEST(ImageNvic, AHalfwordAccessHaltsNamingIt) {
     const json o = run_code(kHalfword);
     EXPECT_EQ(o["halted"]["where"], "2-byte access at 0xe000e100: the NVIC takes words here");
+}
+
+TEST(ImageFpu, AnInstructionBeforeCpacrGrantsTheFpuHalts) {
+    const json o = run_code(kFpu);
+    EXPECT_EQ(o["halted"]["where"],
+              "board rule: UsageFault (NOCP): floating-point instruction at 0x8000008 in ? "
+              "with CPACR's CP10 and CP11 not granted");
 }
 
 }  // namespace
