@@ -435,9 +435,15 @@ void serve_bridges(Machine& machine, const Layouts& layouts, const BridgeOptions
             g_state->fake_streams[i++] = machine.image().symbol(stream);
         }
     }
-    // As the kernel's switch does: the thread that runs has its own _reent.
+    // As the kernel's switch does: the thread that runs has its own _reent
+    // (set again only when another thread has run).
     machine.on_thread_run([](Machine& m) {
-        const auto it = g_state->by_fiber.find(Fiber::current());
+        static const Fiber* last = nullptr;
+        if (Fiber::current() == last) {
+            return;
+        }
+        last = Fiber::current();
+        const auto it = g_state->by_fiber.find(last);
         if (it != g_state->by_fiber.end() && it->second->reent != 0) {
             m.write32(g_state->impure_ptr, it->second->reent);
         }

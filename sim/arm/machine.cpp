@@ -794,15 +794,10 @@ void Machine::watched_return(Context& c) {
     }
     Pending p = std::move(c.pending.back());
     c.pending.pop_back();
-    Regs r{};
-    for (int i = 0; i < 4; ++i) {
-        r.r[i] = reg(c, UC_ARM_REG_R0 + i);
-        const uint32_t bits = reg(c, UC_ARM_REG_S0 + i);
-        std::memcpy(&r.s[i], &bits, 4);
-    }
-    // The caller's return address, through the live registers: the
-    // emulator writes a context's PC only there.
+    // The results, and the caller's return address, through the live
+    // registers: the emulator writes a context's PC only there.
     uc_context_restore(uc_, c.regs);
+    const Regs r = MachineHooks::regs(this);
     set_reg(UC_ARM_REG_PC, p.return_address & ~1U);
     uc_context_save(uc_, c.regs);
     p.exit(*this, r);
