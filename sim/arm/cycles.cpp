@@ -39,7 +39,7 @@ InstructionCost narrow(uint16_t h) {
     if ((h >> 11) == 0x1C) {  // B
         return {2, kPlain + kRefillCycles};
     }
-    return {2, kPlain};
+    return {2, kPlain, false, false, false, h == 0xBF30};  // WFI among the hints
 }
 
 InstructionCost fpu(uint16_t h1, uint16_t h2) {
@@ -86,15 +86,21 @@ InstructionCost wide(uint16_t h1, uint16_t h2) {
         return {4, 3};  // LDRD, STRD: 1 + N, N = 2
     }
     if ((h1 & 0xEC00) == 0xEC00) {
-        return ((h2 >> 9) & 0x7) == 0x5 ? fpu(h1, h2) : InstructionCost{4, kPlain};
+        if (((h2 >> 9) & 0x7) != 0x5) {
+            return {4, kPlain};
+        }
+        InstructionCost c = fpu(h1, h2);
+        c.fpu = true;
+        return c;
     }
     if ((h1 & 0xF800) == 0xF000 && (h2 & 0x8000) != 0) {  // branches and miscellaneous control
         switch (h2 & 0x5000) {
             case 0x5000:  // BL
             case 0x1000:  // B.W
                 return {4, kPlain + kRefillCycles};
-            case 0x0000:  // B<c>.W, or MSR, MRS, hints and barriers
-                return {4, kPlain, ((h1 >> 6) & 0xF) < 0xE};
+            case 0x0000:  // B<c>.W, or MSR, MRS, hints (WFI.W) and barriers
+                return {4,     kPlain, ((h1 >> 6) & 0xF) < 0xE,
+                        false, false,  h1 == 0xF3AF && h2 == 0x8003};
             default:
                 return {4, kPlain + kRefillCycles};
         }

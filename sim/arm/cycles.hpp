@@ -23,6 +23,8 @@ struct InstructionCost {
     uint32_t cycles;                  // with the refill of a branch that is always taken
     bool conditional_branch = false;  // a refill more when taken
     bool load_store = false;          // a single load or store
+    bool fpu = false;                 // coprocessor 10 or 11's: the FPU's (A6.1)
+    bool wfi = false;                 // WFI, which ends a block
 };
 
 /// The instruction whose first halfword is `first` (and `second`, for a

@@ -133,23 +133,19 @@ struct MachineHooks {
         const uint64_t key = (address << 32) | size;
         auto it = m->blocks_.find(key);
         if (it == m->blocks_.end()) {
-            // Thumb-2: a halfword 0b11101, 0b11110 or 0b11111 in its top bits
-            // starts a 32-bit instruction (ARMv7-M ARM, A5.1). The FPU's
-            // instructions are coprocessor 10 and 11's: a first halfword
-            // 0b111x11xx..., the second's bits 11:9 0b101 (A6.1).
+            // Each instruction decoded once (cycles.hpp).
             Machine::Block b{0, 0, false, nullptr, 0, 0};
             bool after_load_store = false;
             for (uint32_t at = 0; at < size;) {
                 uint16_t half[2] = {0, 0};
                 uc_mem_read(m->uc_, address + at, half, at + 4 <= size ? 4 : 2);
-                if (b.fpu_at == 0 && (half[0] & 0xEC00) == 0xEC00 && (half[1] & 0x0E00) == 0x0A00) {
+                const InstructionCost cost = instruction_cost(half[0], half[1]);
+                if (cost.fpu && b.fpu_at == 0) {
                     b.fpu_at = static_cast<uint32_t>(address) + at;
                 }
-                // WFI: 0xbf30, or 0xf3af 0x8003 (A7.7.261).
-                if (half[0] == 0xBF30 || (half[0] == 0xF3AF && half[1] == 0x8003)) {
+                if (cost.wfi) {
                     b.wfi_at = static_cast<uint32_t>(address) + at;
                 }
-                const InstructionCost cost = instruction_cost(half[0], half[1]);
                 b.cycles += cost.cycles - (cost.load_store && after_load_store ? 1 : 0);
                 after_load_store = cost.load_store;
                 b.conditional_branch = cost.conditional_branch;
